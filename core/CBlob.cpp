@@ -70,7 +70,11 @@ CBlob::CBlob(CBlob&& other) noexcept
 }
 
 CBlob& CBlob::operator=(const CBlob& other) {
-    if (this != &other) init(other.m_data, other.m_size);
+    if (this != &other) {
+        init(other.m_data, other.m_size);
+        // Contents taken from a malformed record stay untrusted.
+        m_failed = other.m_failed;
+    }
     return *this;
 }
 
@@ -80,7 +84,7 @@ CBlob& CBlob::operator=(CBlob&& other) noexcept {
         m_size = other.m_size;
         m_data = other.m_data;
         m_offset = 0;  // as with copy assignment, the cursor starts over
-        m_failed = false;
+        m_failed = other.m_failed;
         other.m_size = 0;
         other.m_data = nullptr;
         other.m_offset = 0;
@@ -135,8 +139,15 @@ void CBlob::add(const unsigned char* p, unsigned n) {
         return;
     }
     // p may point into our own block, which realloc can move.
-    const bool inside = m_data != nullptr && p >= m_data && p < m_data + m_size;
-    const std::size_t at = inside ? static_cast<std::size_t>(p - m_data) : 0;
+    const auto addr = reinterpret_cast<std::uintptr_t>(p);
+    const auto base = reinterpret_cast<std::uintptr_t>(m_data);
+    const bool inside = m_data != nullptr && addr >= base && addr - base < m_size;
+    const std::size_t at = inside ? static_cast<std::size_t>(addr - base) : 0;
+    if (inside && n > m_size - at) {
+        // The source runs past the end of our own block.
+        m_failed = true;
+        return;
+    }
     auto* d = static_cast<unsigned char*>(std::realloc(m_data, std::size_t{m_size} + n));
     if (d == nullptr) throw std::bad_alloc();
     m_data = d;
@@ -407,9 +418,20 @@ bool CBlob::operator==(const CBlob& other) const {
     return m_size == 0 || std::memcmp(m_data, other.m_data, m_size) == 0;
 }
 
-unsigned char& CBlob::operator[](unsigned i) { return m_data[i]; }
+unsigned char& CBlob::operator[](unsigned i) {
+    if (i < m_size) return m_data[i];
+    // Out of range: mark the blob and hand out a scratch byte instead of
+    // touching memory outside the block.
+    m_failed = true;
+    thread_local unsigned char scratch;
+    scratch = 0;
+    return scratch;
+}
 
-const unsigned char& CBlob::operator[](unsigned i) const { return m_data[i]; }
+const unsigned char& CBlob::operator[](unsigned i) const {
+    static const unsigned char zero = 0;
+    return i < m_size ? m_data[i] : zero;
+}
 
 void CBlob::forwardOffset(unsigned n) {
     if (n > std::numeric_limits<std::uint32_t>::max() - m_offset) {

@@ -95,6 +95,8 @@ public:
     unsigned remaining() const { return m_offset < m_size ? m_size - m_offset : 0; }
     bool isEqual(const unsigned char* p, unsigned n) const;
     bool operator==(const CBlob& other) const;
+    // Index from the start of data. Out of range gives a scratch zero byte
+    // (and, for the non-const form, marks the blob malformed).
     unsigned char& operator[](unsigned i);
     const unsigned char& operator[](unsigned i) const;
     void forwardOffset(unsigned n);
@@ -102,7 +104,8 @@ public:
     std::string toHexString() const;
 
     // True once a read or write ran past the end of the block (sticky until
-    // the contents are replaced by assignment, init, allocate or clear).
+    // the contents are replaced by init, allocate or clear; assignment and
+    // copying carry the mark of the source over).
     bool isMalformed() const { return m_failed; }
     void markMalformed() { m_failed = true; }
 

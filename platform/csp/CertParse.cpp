@@ -1,0 +1,283 @@
+#include "platform/csp/CertParse.h"
+
+#include <openssl/asn1.h>
+#include <openssl/evp.h>
+#include <openssl/objects.h>
+#include <openssl/pkcs7.h>
+#include <openssl/x509.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+#include <ctime>
+#include <memory>
+
+#include "platform/csp/GostParams.h"
+
+namespace plcsp {
+
+namespace {
+
+struct X509Free {
+    void operator()(X509* x) const { X509_free(x); }
+};
+struct Pkcs7Free {
+    void operator()(PKCS7* p) const { PKCS7_free(p); }
+};
+
+std::string objText(const ASN1_OBJECT* obj) {
+    char buf[128];
+    int n = OBJ_obj2txt(buf, sizeof buf, obj, 1);
+    if (n <= 0 || n >= static_cast<int>(sizeof buf)) {
+        return {};
+    }
+    return std::string(buf, static_cast<std::size_t>(n));
+}
+
+// Splits the DER of SEQUENCE { OID, params? } into the OID text and the
+// parameters' DER.
+bool splitAlgorithm(const unsigned char* der, std::size_t n, std::string& oid, Bytes& params) {
+    DerTlv seq, id;
+    if (!readTlv(der, n, seq) || seq.tag != 0x30 || !readTlv(seq.content, seq.length, id) ||
+        id.tag != 0x06) {
+        return false;
+    }
+    oid = oidText(id.content, id.length);
+    const std::size_t used = id.headerLength + id.length;
+    params.assign(seq.content + used, seq.content + seq.length);
+    return !oid.empty();
+}
+
+bool asn1TimeToUnix(const ASN1_TIME* t, std::int64_t& out) {
+    struct tm tmv {};
+    if (!t || ASN1_TIME_to_tm(t, &tmv) != 1) {
+        return false;
+    }
+    out = static_cast<std::int64_t>(timegm(&tmv));
+    return true;
+}
+
+bool certFromDer(const unsigned char* p, std::size_t n, Bytes& certDer) {
+    const unsigned char* q = p;
+    std::unique_ptr<X509, X509Free> x(d2i_X509(nullptr, &q, static_cast<long>(n)));
+    if (!x || q != p + n) {
+        return false;
+    }
+    certDer.assign(p, p + n);
+    return true;
+}
+
+bool certFromPkcs7(const unsigned char* p, std::size_t n, Bytes& certDer) {
+    const unsigned char* q = p;
+    std::unique_ptr<PKCS7, Pkcs7Free> p7(d2i_PKCS7(nullptr, &q, static_cast<long>(n)));
+    if (!p7 || q != p + n || !PKCS7_type_is_signed(p7.get()) || !p7->d.sign) {
+        return false;
+    }
+    STACK_OF(X509)* certs = p7->d.sign->cert;
+    if (!certs || sk_X509_num(certs) < 1) {
+        return false;
+    }
+    unsigned char* der = nullptr;
+    int len = i2d_X509(sk_X509_value(certs, 0), &der);
+    if (len <= 0) {
+        return false;
+    }
+    certDer.assign(der, der + len);
+    OPENSSL_free(der);
+    return true;
+}
+
+// Base64 text (PEM armour lines skipped, whitespace ignored) to bytes.
+bool decodeBase64(const unsigned char* p, std::size_t n, Bytes& out) {
+    std::string text;
+    std::size_t i = 0;
+    while (i < n) {
+        std::size_t end = i;
+        while (end < n && p[end] != '\n') {
+            ++end;
+        }
+        std::string line(reinterpret_cast<const char*>(p + i), end - i);
+        if (line.rfind("-----", 0) != 0) {
+            for (char c : line) {
+                if (c == ' ' || c == '\t' || c == '\r') {
+                    continue;
+                }
+                if (!(std::isalnum(static_cast<unsigned char>(c)) || c == '+' || c == '/' || c == '=')) {
+                    return false;
+                }
+                text.push_back(c);
+            }
+        }
+        i = end + 1;
+    }
+    if (text.empty() || text.size() % 4 != 0) {
+        return false;
+    }
+    out.resize(text.size() / 4 * 3);
+    int len = EVP_DecodeBlock(out.data(), reinterpret_cast<const unsigned char*>(text.data()),
+                              static_cast<int>(text.size()));
+    if (len < 0) {
+        return false;
+    }
+    std::size_t pad = 0;
+    if (text[text.size() - 1] == '=') ++pad;
+    if (text[text.size() - 2] == '=') ++pad;
+    out.resize(static_cast<std::size_t>(len) - pad);
+    return true;
+}
+
+}  // namespace
+
+bool parseCertificate(const unsigned char* der, std::size_t n, ParsedCert& out) {
+    const unsigned char* q = der;
+    std::unique_ptr<X509, X509Free> x(d2i_X509(nullptr, &q, static_cast<long>(n)));
+    if (!x || q != der + n) {
+        return false;
+    }
+    X509* c = x.get();
+    out = ParsedCert{};
+    out.version = static_cast<unsigned>(X509_get_version(c));
+
+    unsigned char* buf = nullptr;
+    int len = i2d_ASN1_INTEGER(X509_get0_serialNumber(c), &buf);
+    DerTlv serial;
+    bool ok = len > 0 && readTlv(buf, static_cast<std::size_t>(len), serial);
+    if (ok) {
+        out.serialLE.assign(serial.content, serial.content + serial.length);
+        std::reverse(out.serialLE.begin(), out.serialLE.end());
+    }
+    OPENSSL_free(buf);
+    if (!ok) {
+        return false;
+    }
+
+    buf = nullptr;
+    len = i2d_X509_ALGOR(X509_get0_tbs_sigalg(c), &buf);
+    ok = len > 0 && splitAlgorithm(buf, static_cast<std::size_t>(len), out.sigAlgOid, out.sigAlgParams);
+    OPENSSL_free(buf);
+    if (!ok) {
+        return false;
+    }
+
+    const unsigned char* nameDer = nullptr;
+    size_t nameLen = 0;
+    if (!X509_NAME_get0_der(X509_get_issuer_name(c), &nameDer, &nameLen)) {
+        return false;
+    }
+    out.issuer.assign(nameDer, nameDer + nameLen);
+    if (!X509_NAME_get0_der(X509_get_subject_name(c), &nameDer, &nameLen)) {
+        return false;
+    }
+    out.subject.assign(nameDer, nameDer + nameLen);
+
+    if (!asn1TimeToUnix(X509_get0_notBefore(c), out.notBefore) ||
+        !asn1TimeToUnix(X509_get0_notAfter(c), out.notAfter)) {
+        return false;
+    }
+
+    // SubjectPublicKeyInfo as encoded: SEQUENCE { AlgorithmIdentifier, BIT STRING }.
+    buf = nullptr;
+    len = i2d_X509_PUBKEY(X509_get_X509_PUBKEY(c), &buf);
+    DerTlv spki, alg, bits;
+    ok = len > 0 && readTlv(buf, static_cast<std::size_t>(len), spki) && spki.tag == 0x30 &&
+         readTlv(spki.content, spki.length, alg) && alg.tag == 0x30 &&
+         splitAlgorithm(spki.content, alg.headerLength + alg.length, out.spkiAlgOid,
+                        out.spkiAlgParams) &&
+         readTlv(spki.content + alg.headerLength + alg.length,
+                 spki.length - alg.headerLength - alg.length, bits) &&
+         bits.tag == 0x03 && bits.length >= 1 && bits.content[0] < 8;
+    if (ok) {
+        out.spkiUnusedBits = bits.content[0];
+        out.spkiKey.assign(bits.content + 1, bits.content + bits.length);
+    }
+    OPENSSL_free(buf);
+    if (!ok) {
+        return false;
+    }
+
+    const ASN1_BIT_STRING* iuid = nullptr;
+    const ASN1_BIT_STRING* suid = nullptr;
+    X509_get0_uids(c, &iuid, &suid);
+    if (iuid) {
+        out.issuerUid.assign(ASN1_STRING_get0_data(iuid), ASN1_STRING_get0_data(iuid) + ASN1_STRING_length(iuid));
+    }
+    if (suid) {
+        out.subjectUid.assign(ASN1_STRING_get0_data(suid), ASN1_STRING_get0_data(suid) + ASN1_STRING_length(suid));
+    }
+
+    const int count = X509_get_ext_count(c);
+    for (int i = 0; i < count; ++i) {
+        X509_EXTENSION* ext = X509_get_ext(c, i);
+        ParsedCert::Extension e;
+        e.oid = objText(X509_EXTENSION_get_object(ext));
+        e.critical = X509_EXTENSION_get_critical(ext) > 0;
+        const ASN1_OCTET_STRING* v = X509_EXTENSION_get_data(ext);
+        e.value.assign(ASN1_STRING_get0_data(v), ASN1_STRING_get0_data(v) + ASN1_STRING_length(v));
+        if (e.oid.empty()) {
+            return false;
+        }
+        out.extensions.push_back(std::move(e));
+    }
+    return true;
+}
+
+bool findCertificate(const unsigned char* p, std::size_t n, bool tryCert, bool tryPkcs7,
+                     bool tryBinary, bool tryBase64, Bytes& certDer, CertContent& content,
+                     CertFormat& format) {
+    if (!p || n == 0) {
+        return false;
+    }
+    auto tryBytes = [&](const unsigned char* b, std::size_t len) {
+        if (tryCert && certFromDer(b, len, certDer)) {
+            content = CertContent::Certificate;
+            return true;
+        }
+        if (tryPkcs7 && certFromPkcs7(b, len, certDer)) {
+            content = CertContent::Pkcs7;
+            return true;
+        }
+        return false;
+    };
+    if (tryBinary && tryBytes(p, n)) {
+        format = CertFormat::Binary;
+        return true;
+    }
+    Bytes decoded;
+    if (tryBase64 && decodeBase64(p, n, decoded) && tryBytes(decoded.data(), decoded.size())) {
+        format = CertFormat::Base64;
+        return true;
+    }
+    return false;
+}
+
+bool gostKeyValue(const Bytes& spkiKey, Bytes& value) {
+    DerTlv octets;
+    if (!readTlv(spkiKey.data(), spkiKey.size(), octets) || octets.tag != 0x04 ||
+        octets.headerLength + octets.length != spkiKey.size()) {
+        return false;
+    }
+    value.assign(octets.content, octets.content + octets.length);
+    return true;
+}
+
+std::size_t derLengthFromHeader(const unsigned char* p) {
+    if (!p || p[0] != 0x30) {
+        return 0;
+    }
+    std::size_t len = p[1];
+    std::size_t hdr = 2;
+    if (len & 0x80) {
+        const std::size_t nbytes = len & 0x7F;
+        if (nbytes == 0 || nbytes > 3) {
+            return 0;
+        }
+        len = 0;
+        for (std::size_t i = 0; i < nbytes; ++i) {
+            len = (len << 8) | p[2 + i];
+        }
+        hdr += nbytes;
+    }
+    return hdr + len;
+}
+
+}  // namespace plcsp

@@ -1,0 +1,159 @@
+// Provider contexts of the software GOST provider: CryptAcquireContextA,
+// CryptReleaseContext, CryptGetProvParam, CryptGetUserKey.
+#include <cstring>
+
+#include "platform/csp/CspObjects.h"
+#include "platform/csp/KeyContainerStore.h"
+
+using namespace plcsp;
+
+namespace {
+
+// Version 1.0: minor in the first byte, major in the second.
+constexpr DWORD kProviderVersion = 0x00000100;
+const char kProviderName[] = "Pellamo Software GOST CSP";
+
+BOOL putText(const std::string& s, BYTE* out, DWORD* len) {
+    return putOutput(s.c_str(), static_cast<DWORD>(s.size() + 1), out, len);
+}
+
+BOOL putDword(DWORD v, BYTE* out, DWORD* len) { return putOutput(&v, sizeof v, out, len); }
+
+BOOL enumContainers(Provider& prov, BYTE* out, DWORD* len, DWORD flags) {
+    if (flags & CRYPT_FIRST) {
+        prov.enumNames = containers::list();
+        prov.enumPos = 0;
+    }
+    if (prov.enumPos >= prov.enumNames.size()) {
+        return fail(ERROR_NO_MORE_ITEMS);
+    }
+    const std::string& name = prov.enumNames[prov.enumPos];
+    const std::string text = (flags & CRYPT_FQCN) ? fullyQualifiedName(name) : name;
+    if (!putText(text, out, len)) {
+        return FALSE;
+    }
+    if (out) {
+        ++prov.enumPos;  // a size query does not advance
+    }
+    return TRUE;
+}
+
+}  // namespace
+
+BOOL CryptAcquireContextA(HCRYPTPROV* phProv, LPCSTR szContainer, LPCSTR /*szProvider*/,
+                          DWORD dwProvType, DWORD dwFlags) {
+    if (!phProv) {
+        return fail(ERROR_INVALID_PARAMETER);
+    }
+    const KeyClassInfo* cls = classOfProvType(dwProvType);
+    if (!cls) {
+        return fail(NTE_PROV_TYPE_NOT_DEF);
+    }
+    const DWORD allowed = CRYPT_VERIFYCONTEXT | CRYPT_NEWKEYSET | CRYPT_DELETEKEYSET |
+                          CRYPT_MACHINE_KEYSET | CRYPT_SILENT;
+    const DWORD action = dwFlags & (CRYPT_VERIFYCONTEXT | CRYPT_NEWKEYSET | CRYPT_DELETEKEYSET);
+    if ((dwFlags & ~allowed) ||
+        (action != 0 && action != CRYPT_VERIFYCONTEXT && action != CRYPT_NEWKEYSET &&
+         action != CRYPT_DELETEKEYSET)) {
+        return fail(NTE_BAD_FLAGS);
+    }
+    ensureGcrypt();
+    auto prov = std::make_shared<Provider>();
+    prov->type = dwProvType;
+    prov->cls = cls;
+    if (action == CRYPT_VERIFYCONTEXT) {
+        prov->verifyContext = true;
+        *phProv = registry().addProvider(std::move(prov));
+        return TRUE;
+    }
+    std::string name;
+    if (!shortContainerName(szContainer, name)) {
+        return fail(NTE_BAD_KEYSET_PARAM);
+    }
+    if (action == CRYPT_DELETEKEYSET) {
+        *phProv = 0;
+        const DWORD e = containers::remove(name);
+        return e ? fail(e) : TRUE;
+    }
+    if (action == CRYPT_NEWKEYSET) {
+        if (const DWORD e = containers::create(name)) {
+            return fail(e);
+        }
+    } else {
+        if (!containers::exists(name)) {
+            return fail(NTE_BAD_KEYSET);
+        }
+        const DWORD e = loadKeyPair(name, prov->userKey);
+        if (e != 0 && e != NTE_NO_KEY) {
+            return fail(e);
+        }
+    }
+    prov->container = name;
+    *phProv = registry().addProvider(std::move(prov));
+    return TRUE;
+}
+
+BOOL CryptReleaseContext(HCRYPTPROV hProv, DWORD dwFlags) {
+    if (dwFlags != 0) {
+        return fail(NTE_BAD_FLAGS);
+    }
+    return registry().removeProvider(hProv) ? TRUE : fail(NTE_BAD_UID);
+}
+
+BOOL CryptGetProvParam(HCRYPTPROV hProv, DWORD dwParam, BYTE* pbData, DWORD* pdwDataLen,
+                       DWORD dwFlags) {
+    auto prov = registry().provider(hProv);
+    if (!prov) {
+        return fail(NTE_BAD_UID);
+    }
+    if (!pdwDataLen) {
+        return fail(ERROR_INVALID_PARAMETER);
+    }
+    std::lock_guard<std::mutex> lock(prov->mutex);
+    switch (dwParam) {
+        case PP_VERSION:
+            return putDword(kProviderVersion, pbData, pdwDataLen);
+        case PP_PROVTYPE:
+            return putDword(prov->type, pbData, pdwDataLen);
+        case PP_NAME:
+            return putText(kProviderName, pbData, pdwDataLen);
+        case PP_CONTAINER:
+            if (prov->verifyContext) {
+                return fail(NTE_BAD_KEYSET);
+            }
+            return putText(prov->container, pbData, pdwDataLen);
+        case PP_UNIQUE_CONTAINER:
+            if (prov->verifyContext) {
+                return fail(NTE_BAD_KEYSET);
+            }
+            return putText(fullyQualifiedName(prov->container), pbData, pdwDataLen);
+        case PP_ENUMCONTAINERS:
+            return enumContainers(*prov, pbData, pdwDataLen, dwFlags);
+        default:
+            return fail(NTE_BAD_TYPE);
+    }
+}
+
+BOOL CryptGetUserKey(HCRYPTPROV hProv, DWORD dwKeySpec, HCRYPTKEY* phUserKey) {
+    auto prov = registry().provider(hProv);
+    if (!prov) {
+        return fail(NTE_BAD_UID);
+    }
+    if (!phUserKey) {
+        return fail(ERROR_INVALID_PARAMETER);
+    }
+    std::shared_ptr<KeyPair> pair;
+    {
+        std::lock_guard<std::mutex> lock(prov->mutex);
+        pair = prov->userKey;
+    }
+    if (dwKeySpec != AT_KEYEXCHANGE || !pair) {
+        return fail(NTE_NO_KEY);
+    }
+    auto key = std::make_shared<KeyObject>();
+    key->kind = KeyKind::Pair;
+    key->owner = hProv;
+    key->pair = std::move(pair);
+    *phUserKey = registry().addKey(std::move(key));
+    return TRUE;
+}

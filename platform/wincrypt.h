@@ -1,0 +1,307 @@
+// The CryptoAPI (advapi32) and crypt32 calls, types and constants that the
+// crypto code uses. On Windows this is the real <wincrypt.h> plus the GOST
+// algorithm numbers it lacks; elsewhere the same names are served by the
+// software GOST provider of platform/csp with the same signatures, handle
+// sizes, constant values and failure conventions (FALSE + GetLastError()).
+#pragma once
+
+#include "platform/win32.h"
+
+#ifdef _WIN32
+#include <wincrypt.h>
+#else
+#include <cstdint>
+
+using ULONG_PTR = std::uintptr_t;
+using ALG_ID = unsigned int;
+using HCRYPTPROV = ULONG_PTR;
+using HCRYPTKEY = ULONG_PTR;
+using HCRYPTHASH = ULONG_PTR;
+using HCRYPTPROV_LEGACY = ULONG_PTR;
+using HCRYPTPROV_OR_NCRYPT_KEY_HANDLE = ULONG_PTR;
+using HCERTSTORE = void*;
+using HCRYPTMSG = void*;
+using LPBYTE = BYTE*;
+using PBYTE = BYTE*;
+using LPCVOID = const void*;
+
+// Provider types, flags of CryptAcquireContextA
+#define PROV_RSA_FULL 1
+#define CRYPT_VERIFYCONTEXT 0xF0000000u
+#define CRYPT_NEWKEYSET 0x00000008u
+#define CRYPT_DELETEKEYSET 0x00000010u
+#define CRYPT_MACHINE_KEYSET 0x00000020u
+#define CRYPT_SILENT 0x00000040u
+
+// Key specs and key generation flags
+#define AT_KEYEXCHANGE 1
+#define AT_SIGNATURE 2
+#define CRYPT_EXPORTABLE 0x00000001u
+#define CRYPT_USER_PROTECTED 0x00000002u
+
+// Key blob types and the blob header
+#define SIMPLEBLOB 0x1
+#define PUBLICKEYBLOB 0x6
+#define PRIVATEKEYBLOB 0x7
+#define CUR_BLOB_VERSION 2
+
+struct BLOBHEADER {
+    BYTE bType;
+    BYTE bVersion;
+    WORD reserved;
+    ALG_ID aiKeyAlg;
+};
+using PUBLICKEYSTRUC = BLOBHEADER;
+
+// Key parameters
+#define KP_IV 1
+#define KP_SALT 2
+#define KP_PADDING 3
+#define KP_MODE 4
+#define KP_PERMISSIONS 6
+#define KP_ALGID 7
+#define KP_BLOCKLEN 8
+#define KP_KEYLEN 9
+#define KP_CERTIFICATE 26
+
+// Provider parameters and enumeration flags
+#define PP_ENUMCONTAINERS 2
+#define PP_NAME 4
+#define PP_VERSION 5
+#define PP_CONTAINER 6
+#define PP_PROVTYPE 16
+#define PP_UNIQUE_CONTAINER 36
+#define CRYPT_FIRST 1
+#define CRYPT_NEXT 2
+
+// Hash parameters
+#define HP_ALGID 0x0001
+#define HP_HASHVAL 0x0002
+#define HP_HASHSIZE 0x0004
+
+// Errors reported through GetLastError()
+#ifndef ERROR_MORE_DATA
+#define ERROR_MORE_DATA 234L
+#endif
+#ifndef ERROR_NO_MORE_ITEMS
+#define ERROR_NO_MORE_ITEMS 259L
+#endif
+#define NTE_BAD_UID 0x80090001u
+#define NTE_BAD_HASH 0x80090002u
+#define NTE_BAD_KEY 0x80090003u
+#define NTE_BAD_LEN 0x80090004u
+#define NTE_BAD_DATA 0x80090005u
+#define NTE_BAD_SIGNATURE 0x80090006u
+#define NTE_BAD_VER 0x80090007u
+#define NTE_BAD_ALGID 0x80090008u
+#define NTE_BAD_FLAGS 0x80090009u
+#define NTE_BAD_TYPE 0x8009000Au
+#define NTE_BAD_KEY_STATE 0x8009000Bu
+#define NTE_BAD_HASH_STATE 0x8009000Cu
+#define NTE_NO_KEY 0x8009000Du
+#define NTE_NO_MEMORY 0x8009000Eu
+#define NTE_EXISTS 0x8009000Fu
+#define NTE_PERM 0x80090010u
+#define NTE_NOT_FOUND 0x80090011u
+#define NTE_BAD_PROV_TYPE 0x80090014u
+#define NTE_BAD_PUBLIC_KEY 0x80090015u
+#define NTE_BAD_KEYSET 0x80090016u
+#define NTE_PROV_TYPE_NOT_DEF 0x80090017u
+#define NTE_KEYSET_NOT_DEF 0x80090019u
+#define NTE_KEYSET_ENTRY_BAD 0x8009001Au
+#define NTE_BAD_KEYSET_PARAM 0x8009001Fu
+#define NTE_FAIL 0x80090020u
+#define CRYPT_E_BAD_ENCODE 0x80092002u
+#define CRYPT_E_NOT_FOUND 0x80092004u
+#define CRYPT_E_NO_MATCH 0x80092009u
+#define CRYPT_E_NO_KEY_PROPERTY 0x8009200Bu
+#define CRYPT_E_NO_MATCH_ENCODING 0x8009200Eu
+
+// ---- advapi32: providers, keys, hashes
+BOOL CryptAcquireContextA(HCRYPTPROV* phProv, LPCSTR szContainer, LPCSTR szProvider,
+                          DWORD dwProvType, DWORD dwFlags);
+BOOL CryptReleaseContext(HCRYPTPROV hProv, DWORD dwFlags);
+BOOL CryptGetProvParam(HCRYPTPROV hProv, DWORD dwParam, BYTE* pbData, DWORD* pdwDataLen,
+                       DWORD dwFlags);
+BOOL CryptGenKey(HCRYPTPROV hProv, ALG_ID Algid, DWORD dwFlags, HCRYPTKEY* phKey);
+BOOL CryptGetUserKey(HCRYPTPROV hProv, DWORD dwKeySpec, HCRYPTKEY* phUserKey);
+BOOL CryptExportKey(HCRYPTKEY hKey, HCRYPTKEY hExpKey, DWORD dwBlobType, DWORD dwFlags,
+                    BYTE* pbData, DWORD* pdwDataLen);
+BOOL CryptImportKey(HCRYPTPROV hProv, const BYTE* pbData, DWORD dwDataLen, HCRYPTKEY hPubKey,
+                    DWORD dwFlags, HCRYPTKEY* phKey);
+BOOL CryptSetKeyParam(HCRYPTKEY hKey, DWORD dwParam, const BYTE* pbData, DWORD dwFlags);
+BOOL CryptGetKeyParam(HCRYPTKEY hKey, DWORD dwParam, BYTE* pbData, DWORD* pdwDataLen,
+                      DWORD dwFlags);
+BOOL CryptDestroyKey(HCRYPTKEY hKey);
+BOOL CryptEncrypt(HCRYPTKEY hKey, HCRYPTHASH hHash, BOOL Final, DWORD dwFlags, BYTE* pbData,
+                  DWORD* pdwDataLen, DWORD dwBufLen);
+BOOL CryptDecrypt(HCRYPTKEY hKey, HCRYPTHASH hHash, BOOL Final, DWORD dwFlags, BYTE* pbData,
+                  DWORD* pdwDataLen);
+BOOL CryptCreateHash(HCRYPTPROV hProv, ALG_ID Algid, HCRYPTKEY hKey, DWORD dwFlags,
+                     HCRYPTHASH* phHash);
+BOOL CryptHashData(HCRYPTHASH hHash, const BYTE* pbData, DWORD dwDataLen, DWORD dwFlags);
+BOOL CryptGetHashParam(HCRYPTHASH hHash, DWORD dwParam, BYTE* pbData, DWORD* pdwDataLen,
+                       DWORD dwFlags);
+BOOL CryptSignHashA(HCRYPTHASH hHash, DWORD dwKeySpec, LPCSTR szDescription, DWORD dwFlags,
+                    BYTE* pbSignature, DWORD* pdwSigLen);
+BOOL CryptVerifySignatureA(HCRYPTHASH hHash, const BYTE* pbSignature, DWORD dwSigLen,
+                           HCRYPTKEY hPubKey, LPCSTR szDescription, DWORD dwFlags);
+BOOL CryptDestroyHash(HCRYPTHASH hHash);
+
+// ---- crypt32: certificates
+#define X509_ASN_ENCODING 0x00000001u
+#define PKCS_7_ASN_ENCODING 0x00010000u
+
+struct CRYPT_INTEGER_BLOB {
+    DWORD cbData;
+    BYTE* pbData;
+};
+using CRYPT_DATA_BLOB = CRYPT_INTEGER_BLOB;
+using CRYPT_OBJID_BLOB = CRYPT_INTEGER_BLOB;
+using CERT_NAME_BLOB = CRYPT_INTEGER_BLOB;
+using CRYPT_HASH_BLOB = CRYPT_INTEGER_BLOB;
+using DATA_BLOB = CRYPT_INTEGER_BLOB;
+using PCRYPT_DATA_BLOB = CRYPT_INTEGER_BLOB*;
+
+struct CRYPT_BIT_BLOB {
+    DWORD cbData;
+    BYTE* pbData;
+    DWORD cUnusedBits;
+};
+
+struct CRYPT_ALGORITHM_IDENTIFIER {
+    LPSTR pszObjId;
+    CRYPT_OBJID_BLOB Parameters;
+};
+
+struct CERT_PUBLIC_KEY_INFO {
+    CRYPT_ALGORITHM_IDENTIFIER Algorithm;
+    CRYPT_BIT_BLOB PublicKey;
+};
+
+struct CERT_EXTENSION {
+    LPSTR pszObjId;
+    BOOL fCritical;
+    CRYPT_OBJID_BLOB Value;
+};
+using PCERT_EXTENSION = CERT_EXTENSION*;
+
+struct CERT_INFO {
+    DWORD dwVersion;
+    CRYPT_INTEGER_BLOB SerialNumber;  // least significant byte first
+    CRYPT_ALGORITHM_IDENTIFIER SignatureAlgorithm;
+    CERT_NAME_BLOB Issuer;
+    FILETIME NotBefore;
+    FILETIME NotAfter;
+    CERT_NAME_BLOB Subject;
+    CERT_PUBLIC_KEY_INFO SubjectPublicKeyInfo;
+    CRYPT_BIT_BLOB IssuerUniqueId;
+    CRYPT_BIT_BLOB SubjectUniqueId;
+    DWORD cExtension;
+    PCERT_EXTENSION rgExtension;
+};
+using PCERT_INFO = CERT_INFO*;
+
+struct CERT_CONTEXT {
+    DWORD dwCertEncodingType;
+    BYTE* pbCertEncoded;
+    DWORD cbCertEncoded;
+    PCERT_INFO pCertInfo;
+    HCERTSTORE hCertStore;
+};
+using PCERT_CONTEXT = CERT_CONTEXT*;
+using PCCERT_CONTEXT = const CERT_CONTEXT*;
+
+// CryptQueryObject
+#define CERT_QUERY_OBJECT_FILE 0x00000001u
+#define CERT_QUERY_OBJECT_BLOB 0x00000002u
+#define CERT_QUERY_CONTENT_CERT 1
+#define CERT_QUERY_CONTENT_PKCS7_SIGNED 8
+#define CERT_QUERY_CONTENT_PKCS7_UNSIGNED 9
+#define CERT_QUERY_CONTENT_FLAG_CERT (1u << CERT_QUERY_CONTENT_CERT)
+#define CERT_QUERY_CONTENT_FLAG_PKCS7_SIGNED (1u << CERT_QUERY_CONTENT_PKCS7_SIGNED)
+#define CERT_QUERY_CONTENT_FLAG_PKCS7_UNSIGNED (1u << CERT_QUERY_CONTENT_PKCS7_UNSIGNED)
+#define CERT_QUERY_CONTENT_FLAG_ALL 0x00003FFEu
+#define CERT_QUERY_FORMAT_BINARY 1
+#define CERT_QUERY_FORMAT_BASE64_ENCODED 2
+#define CERT_QUERY_FORMAT_FLAG_BINARY (1u << CERT_QUERY_FORMAT_BINARY)
+#define CERT_QUERY_FORMAT_FLAG_BASE64_ENCODED (1u << CERT_QUERY_FORMAT_BASE64_ENCODED)
+#define CERT_QUERY_FORMAT_FLAG_ALL 0x0000000Eu
+
+BOOL CryptQueryObject(DWORD dwObjectType, const void* pvObject, DWORD dwExpectedContentTypeFlags,
+                      DWORD dwExpectedFormatTypeFlags, DWORD dwFlags,
+                      DWORD* pdwMsgAndCertEncodingType, DWORD* pdwContentType,
+                      DWORD* pdwFormatType, HCERTSTORE* phCertStore, HCRYPTMSG* phMsg,
+                      const void** ppvContext);
+PCCERT_CONTEXT CertCreateCertificateContext(DWORD dwCertEncodingType, const BYTE* pbCertEncoded,
+                                            DWORD cbCertEncoded);
+PCCERT_CONTEXT CertDuplicateCertificateContext(PCCERT_CONTEXT pCertContext);
+BOOL CertFreeCertificateContext(PCCERT_CONTEXT pCertContext);
+BOOL CryptAcquireCertificatePrivateKey(PCCERT_CONTEXT pCert, DWORD dwFlags, void* pvParameters,
+                                       HCRYPTPROV_OR_NCRYPT_KEY_HANDLE* phCryptProvOrNCryptKey,
+                                       DWORD* pdwKeySpec, BOOL* pfCallerFreeProvOrNCryptKey);
+#endif  // _WIN32
+
+// GOST algorithm numbers, provider types and parameters that the system
+// headers of Windows do not carry.
+#ifndef PROV_GOST_2001_DH
+#define PROV_GOST_2001_DH 75
+#endif
+#ifndef PROV_GOST_2012_256
+#define PROV_GOST_2012_256 80
+#endif
+#ifndef PROV_GOST_2012_512
+#define PROV_GOST_2012_512 81
+#endif
+#ifndef CALG_G28147
+#define CALG_G28147 0x661E
+#endif
+#ifndef CALG_PRO_EXPORT
+#define CALG_PRO_EXPORT 0x661F
+#endif
+#ifndef CALG_PRO12_EXPORT
+#define CALG_PRO12_EXPORT 0x6621
+#endif
+#ifndef CALG_GR3411
+#define CALG_GR3411 0x801E
+#endif
+#ifndef CALG_GR3411_2012_256
+#define CALG_GR3411_2012_256 0x8021
+#endif
+#ifndef CALG_GR3411_2012_512
+#define CALG_GR3411_2012_512 0x8022
+#endif
+#ifndef CALG_GR3410EL
+#define CALG_GR3410EL 0x2E23
+#endif
+#ifndef CALG_GR3410_12_256
+#define CALG_GR3410_12_256 0x2E49
+#endif
+#ifndef CALG_GR3410_12_512
+#define CALG_GR3410_12_512 0x2E3D
+#endif
+#ifndef CALG_DH_EL_SF
+#define CALG_DH_EL_SF 0xAA24
+#endif
+#ifndef CALG_DH_GR3410_12_256_SF
+#define CALG_DH_GR3410_12_256_SF 0xAA46
+#endif
+#ifndef CALG_DH_GR3410_12_512_SF
+#define CALG_DH_GR3410_12_512_SF 0xAA42
+#endif
+// Magic of the GOST SIMPLEBLOB and PUBLICKEYBLOB bodies.
+#ifndef G28147_MAGIC
+#define G28147_MAGIC 0x374A51FD
+#endif
+#ifndef GR3410_1_MAGIC
+#define GR3410_1_MAGIC 0x3147414D  // "MAG1"
+#endif
+// Second parameter number through which the export algorithm of an agreed
+// key is chosen on the providers of type 2, 77 and 78.
+#ifndef KP_EXPORT_ALGID2
+#define KP_EXPORT_ALGID2 108
+#endif
+// Enumerate fully qualified container names (with PP_ENUMCONTAINERS).
+#ifndef CRYPT_FQCN
+#define CRYPT_FQCN 0x00000008
+#endif

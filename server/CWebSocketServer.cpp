@@ -1,0 +1,237 @@
+#include "server/CWebSocketServer.h"
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdint>
+#include <exception>
+#include <limits>
+#include <memory>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include <boost/asio/bind_executor.hpp>
+#include <boost/asio/dispatch.hpp>
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/steady_timer.hpp>
+#include <boost/asio/strand.hpp>
+#include <boost/beast/core/bind_handler.hpp>
+#include <boost/beast/core/flat_buffer.hpp>
+#include <boost/beast/websocket/stream.hpp>
+
+#include "platform/sockets.h"
+
+namespace {
+
+namespace beast = boost::beast;
+namespace websocket = beast::websocket;
+namespace net = boost::asio;
+using tcp = net::ip::tcp;
+
+std::atomic<unsigned> g_pluginPort{3000};
+
+// An accept that keeps failing (typically: no file descriptors left) would
+// otherwise spin at full speed and flood the error stream.
+constexpr std::chrono::milliseconds kAcceptRetryDelay{50};
+constexpr int kBindAttempts = 3;
+constexpr std::chrono::milliseconds kBindRetryDelay{1000};
+
+// One connection: handshake, then read one message, process it, write the
+// reply, read the next. Every handler runs on the strand that is the stream's
+// executor, so one connection never has two messages in processing. The
+// session lives as long as one of its operations is pending.
+class session : public std::enable_shared_from_this<session> {
+public:
+    session(tcp::socket&& socket, ProcessFunction processor)
+        : m_ws(std::move(socket)), m_processor(processor) {}
+
+    void run() {
+        net::dispatch(m_ws.get_executor(),
+                      beast::bind_front_handler(&session::on_run, shared_from_this()));
+    }
+
+private:
+    void on_run() {
+        // Any upgrade request is accepted as it comes; compression stays off.
+        m_ws.async_accept(beast::bind_front_handler(&session::on_accept, shared_from_this()));
+    }
+
+    void on_accept(beast::error_code ec) {
+        if (ec) {
+            CWebSocketServer::fail(ec, "accept");
+            return;
+        }
+        m_ws.read_message_max(0);  // 0: no limit on the message size
+        do_read();
+    }
+
+    void do_read() {
+        m_ws.async_read(m_buffer, beast::bind_front_handler(&session::on_read, shared_from_this()));
+    }
+
+    void on_read(beast::error_code ec, std::size_t bytesTransferred) {
+        if (bytesTransferred == 0)
+            return;  // an empty message ends the connection
+        if (ec == websocket::error::closed)
+            return;
+        if (ec) {
+            // What was received of a message cut short is never processed.
+            CWebSocketServer::fail(ec, "read");
+            return;
+        }
+        m_ws.binary(m_ws.got_binary());
+
+        const std::size_t size = m_buffer.size();
+        if (size > std::numeric_limits<std::uint32_t>::max())
+            return;  // cannot be held by a CBlob
+        tesel::CBlob request(static_cast<unsigned>(size));
+        net::buffer_copy(net::mutable_buffer(request.getData(), size), m_buffer.data());
+        m_buffer.consume(size);
+
+        tesel::CBlob reply;
+        int result;
+        try {
+            result = m_processor(request, reply);
+        } catch (...) {
+            result = 1;  // a failed command must not take the I/O thread down
+        }
+        if (result != 0)
+            return;
+
+        m_ws.write(net::const_buffer(reply.getData(), reply.getSize()), ec);
+        if (ec)
+            return;  // the peer is gone; the read would only fail as well
+        do_read();
+    }
+
+    websocket::stream<tcp::socket> m_ws;
+    beast::flat_buffer m_buffer;
+    ProcessFunction m_processor;
+};
+
+// Owns the listening socket and keeps exactly one accept pending.
+class listener : public std::enable_shared_from_this<listener> {
+public:
+    listener(net::io_context& ioc, const tcp::endpoint& endpoint, ProcessFunction processor)
+        : m_ioc(ioc), m_acceptor(ioc), m_retryTimer(ioc), m_processor(processor) {
+        beast::error_code ec;
+        m_acceptor.open(endpoint.protocol(), ec);
+        if (ec) {
+            CWebSocketServer::fail(ec, "open");
+            return;
+        }
+        // Where the system keeps a closed connection's port from being bound
+        // again for a while, allow it; a port in use by a live listener is
+        // still refused.
+        if (platform::rebindNeedsAddressReuse())
+            m_acceptor.set_option(net::socket_base::reuse_address(true), ec);
+
+        for (int attempt = 1; attempt <= kBindAttempts; ++attempt) {
+            m_acceptor.bind(endpoint, ec);
+            if (!ec)
+                break;
+            if (attempt < kBindAttempts)
+                std::this_thread::sleep_for(kBindRetryDelay);
+        }
+        // An unbound socket must not listen: some systems would then pick
+        // an arbitrary port for it.
+        if (!ec)
+            m_acceptor.listen(net::socket_base::max_listen_connections, ec);
+        if (ec) {
+            CWebSocketServer::fail(ec, "listen");
+            return;
+        }
+        m_listening = true;
+    }
+
+    void run() {
+        if (m_acceptor.is_open() && m_listening)
+            do_accept();
+    }
+
+private:
+    void do_accept() {
+        // Each connection gets its own strand as the executor of its socket.
+        m_acceptor.async_accept(net::make_strand(m_ioc),
+                                beast::bind_front_handler(&listener::on_accept, shared_from_this()));
+    }
+
+    void on_accept(beast::error_code ec, tcp::socket socket) {
+        if (ec) {
+            CWebSocketServer::fail(ec, "accept");
+            m_retryTimer.expires_after(kAcceptRetryDelay);
+            m_retryTimer.async_wait([self = shared_from_this()](beast::error_code) { self->do_accept(); });
+            return;
+        }
+        beast::error_code ignored;
+        socket.set_option(tcp::no_delay(true), ignored);  // replies are small and answered at once
+        std::make_shared<session>(std::move(socket), m_processor)->run();
+        do_accept();
+    }
+
+    net::io_context& m_ioc;
+    tcp::acceptor m_acceptor;
+    net::steady_timer m_retryTimer;
+    ProcessFunction m_processor;
+    bool m_listening = false;
+};
+
+void runIoContext(net::io_context& ioc) {
+    for (;;) {
+        try {
+            ioc.run();
+            return;
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "%s\n", e.what());
+        }
+    }
+}
+
+void serve(unsigned port, int threads, ProcessFunction processor) {
+    const auto address = net::ip::make_address("0.0.0.0");
+    const tcp::endpoint endpoint{address, static_cast<unsigned short>(port)};
+    net::io_context ioc{threads};
+    std::make_shared<listener>(ioc, endpoint, processor)->run();
+
+    // When the listener failed there is no work: every run() returns at once
+    // and this thread ends quietly.
+    std::vector<std::thread> workers;
+    workers.reserve(static_cast<std::size_t>(threads - 1));
+    for (int i = 1; i < threads; ++i)
+        workers.emplace_back([&ioc] { runIoContext(ioc); });
+    runIoContext(ioc);
+    for (auto& t : workers)
+        t.join();
+}
+
+}  // namespace
+
+CWebSocketServer::CWebSocketServer(int threads) : m_threads(threads < 1 ? 1 : threads) {}
+
+void CWebSocketServer::setProccessFunction(ProcessFunction processor) {
+    m_processor = processor;
+}
+
+int CWebSocketServer::start() {
+    if (m_processor == nullptr)
+        return 1;
+    std::thread(serve, getPluginPort(), m_threads, m_processor).detach();
+    return 0;
+}
+
+void CWebSocketServer::fail(const boost::system::error_code& ec, const char* word) {
+    // One write per report, so that reports of different threads never interleave.
+    const std::string line = std::string(word) + ": " + ec.message() + "\n";
+    std::fwrite(line.data(), 1, line.size(), stderr);
+}
+
+unsigned getPluginPort() {
+    return g_pluginPort.load();
+}
+
+void setPluginPort(unsigned port) {
+    g_pluginPort.store(port);
+}

@@ -1,0 +1,230 @@
+// The service with stand-in processors, driven by a WebSocket client: the
+// behaviours the real command table cannot provoke (a failing or throwing
+// processor, concurrency of the processor calls themselves).
+#include "server/CWebSocketServer.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include <boost/asio/connect.hpp>
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/beast/core/buffers_to_string.hpp>
+#include <boost/beast/core/flat_buffer.hpp>
+#include <boost/beast/websocket/stream.hpp>
+
+namespace {
+
+namespace beast = boost::beast;
+namespace websocket = beast::websocket;
+namespace net = boost::asio;
+using tcp = net::ip::tcp;
+using namespace std::chrono_literals;
+
+std::string toString(const tesel::CBlob& b) {
+    return std::string(reinterpret_cast<const char*>(b.getData()), b.getSize());
+}
+
+// The first byte of a request picks the behaviour of this processor:
+// 'E' echoes with a prefix, 'F' fails, 'T' throws, 'W' waits until
+// released, 'S' sleeps briefly while counting how many calls overlap.
+std::mutex g_gateMutex;
+std::condition_variable g_gateCv;
+bool g_gateOpen = false;
+std::atomic<int> g_inFlight{0};
+std::atomic<int> g_maxInFlight{0};
+
+int testProcessor(tesel::CBlob& request, tesel::CBlob& reply) {
+    const std::string text = toString(request);
+    const char kind = text.empty() ? '?' : text[0];
+    switch (kind) {
+    case 'F':
+        return 1;
+    case 'T':
+        throw std::runtime_error("processor failure");
+    case 'W': {
+        std::unique_lock lock(g_gateMutex);
+        if (!g_gateCv.wait_for(lock, 10s, [] { return g_gateOpen; }))
+            return 1;
+        break;
+    }
+    case 'S': {
+        const int now = ++g_inFlight;
+        int seen = g_maxInFlight.load();
+        while (now > seen && !g_maxInFlight.compare_exchange_weak(seen, now)) {
+        }
+        std::this_thread::sleep_for(5ms);
+        --g_inFlight;
+        break;
+    }
+    default:
+        break;
+    }
+    const std::string answer = "re:" + text;
+    reply.add(reinterpret_cast<const unsigned char*>(answer.data()), static_cast<unsigned>(answer.size()));
+    return 0;
+}
+
+unsigned freePort() {
+    net::io_context ioc;
+    tcp::acceptor probe(ioc, tcp::endpoint(tcp::v4(), 0));
+    return probe.local_endpoint().port();
+}
+
+// Starts a server with testProcessor on a free port; returns the port.
+unsigned startTestServer() {
+    const unsigned port = freePort();
+    setPluginPort(port);
+    CWebSocketServer server(4);
+    server.setProccessFunction(&testProcessor);
+    EXPECT_EQ(server.start(), 0);
+    setPluginPort(3000);
+    return port;
+}
+
+class Client {
+public:
+    explicit Client(unsigned port) : m_ws(m_ioc) {
+        const tcp::endpoint endpoint(net::ip::make_address("127.0.0.1"), static_cast<unsigned short>(port));
+        // The listener comes up on its own thread: retry for a moment.
+        for (int attempt = 0;; ++attempt) {
+            beast::error_code ec;
+            m_ws.next_layer().connect(endpoint, ec);
+            if (!ec)
+                break;
+            m_ws.next_layer().close();
+            if (attempt == 200)
+                throw beast::system_error(ec);
+            std::this_thread::sleep_for(10ms);
+        }
+        m_ws.read_message_max(0);
+        m_ws.handshake("127.0.0.1", "/any/path");
+    }
+
+    void send(const std::string& message, bool binary = true) {
+        m_ws.binary(binary);
+        m_ws.write(net::buffer(message));
+    }
+
+    // The next message, or the error that ended the connection.
+    std::string receive(beast::error_code& ec, bool* binary = nullptr) {
+        beast::flat_buffer buffer;
+        m_ws.read(buffer, ec);
+        if (binary)
+            *binary = m_ws.got_binary();
+        return beast::buffers_to_string(buffer.data());
+    }
+
+    std::string receive() {
+        beast::error_code ec;
+        std::string message = receive(ec);
+        EXPECT_FALSE(ec) << ec.message();
+        return message;
+    }
+
+private:
+    net::io_context m_ioc;
+    websocket::stream<tcp::socket> m_ws;
+};
+
+TEST(CWebSocketServer, PluginPortStartsAt3000AndIsSettable) {
+    EXPECT_EQ(getPluginPort(), 3000u);
+    setPluginPort(3456);
+    EXPECT_EQ(getPluginPort(), 3456u);
+    setPluginPort(3000);
+}
+
+TEST(CWebSocketServer, StartWithoutProcessorReturnsOne) {
+    CWebSocketServer server(4);
+    EXPECT_EQ(server.start(), 1);
+}
+
+TEST(CWebSocketServer, RepliesWithTheMessageTypeOfTheRequest) {
+    Client client(startTestServer());
+    bool binary = false;
+    beast::error_code ec;
+
+    client.send("Ebinary", true);
+    EXPECT_EQ(client.receive(ec, &binary), "re:Ebinary");
+    EXPECT_FALSE(ec);
+    EXPECT_TRUE(binary);
+
+    client.send("Etext", false);
+    EXPECT_EQ(client.receive(ec, &binary), "re:Etext");
+    EXPECT_FALSE(ec);
+    EXPECT_FALSE(binary);
+}
+
+TEST(CWebSocketServer, FailingOrThrowingProcessorClosesOnlyThatConnection) {
+    const unsigned port = startTestServer();
+    for (const char* request : {"F", "T"}) {
+        Client client(port);
+        client.send("Efirst");
+        EXPECT_EQ(client.receive(), "re:Efirst");
+        client.send(request);
+        beast::error_code ec;
+        const std::string reply = client.receive(ec);
+        EXPECT_TRUE(ec) << "request " << request << " got a reply: " << reply;
+        EXPECT_TRUE(reply.empty());
+    }
+    // The service survives both.
+    Client after(port);
+    after.send("Estill");
+    EXPECT_EQ(after.receive(), "re:Estill");
+}
+
+TEST(CWebSocketServer, ZeroLengthMessageClosesWithoutReply) {
+    Client client(startTestServer());
+    client.send("");
+    beast::error_code ec;
+    EXPECT_EQ(client.receive(ec), "");
+    EXPECT_TRUE(ec);
+}
+
+TEST(CWebSocketServer, MessagesLargerThanTheLibraryDefaultLimitAreAccepted) {
+    Client client(startTestServer());
+    const std::string big = "E" + std::string(17u << 20, 'b');
+    client.send(big);
+    const std::string reply = client.receive();
+    EXPECT_EQ(reply.size(), big.size() + 3);
+    EXPECT_EQ(reply.compare(0, 4, "re:E"), 0);
+}
+
+TEST(CWebSocketServer, ConnectionsAreProcessedInParallel) {
+    const unsigned port = startTestServer();
+    {
+        std::lock_guard lock(g_gateMutex);
+        g_gateOpen = false;
+    }
+    Client blocked(port);
+    blocked.send("Wait");
+    // The first connection's processor call is still waiting; the second
+    // connection is served meanwhile.
+    Client other(port);
+    other.send("Equick");
+    EXPECT_EQ(other.receive(), "re:Equick");
+    {
+        std::lock_guard lock(g_gateMutex);
+        g_gateOpen = true;
+    }
+    g_gateCv.notify_all();
+    EXPECT_EQ(blocked.receive(), "re:Wait");
+}
+
+TEST(CWebSocketServer, OneConnectionNeverHasTwoMessagesInProcessing) {
+    Client client(startTestServer());
+    g_maxInFlight = 0;
+    for (int i = 0; i < 20; ++i)
+        client.send("S" + std::to_string(i));
+    for (int i = 0; i < 20; ++i)
+        EXPECT_EQ(client.receive(), "re:S" + std::to_string(i));
+    EXPECT_EQ(g_maxInFlight.load(), 1);
+}
+
+}  // namespace
