@@ -1,0 +1,4 @@
+#include "transport/CPacketOutRequest.h"
+
+CPacketOutRequest::CPacketOutRequest(const std::string& uuid)
+    : CHTTPGetRequest(std::string(kPath) + uuid) {}
