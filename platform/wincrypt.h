@@ -113,6 +113,7 @@ using PUBLICKEYSTRUC = BLOBHEADER;
 #define NTE_FAIL 0x80090020u
 #define CRYPT_E_BAD_ENCODE 0x80092002u
 #define CRYPT_E_NOT_FOUND 0x80092004u
+#define CRYPT_E_EXISTS 0x80092005u
 #define CRYPT_E_NO_MATCH 0x80092009u
 #define CRYPT_E_NO_KEY_PROPERTY 0x8009200Bu
 #define CRYPT_E_NO_MATCH_ENCODING 0x8009200Eu
@@ -240,6 +241,23 @@ BOOL CertFreeCertificateContext(PCCERT_CONTEXT pCertContext);
 BOOL CryptAcquireCertificatePrivateKey(PCCERT_CONTEXT pCert, DWORD dwFlags, void* pvParameters,
                                        HCRYPTPROV_OR_NCRYPT_KEY_HANDLE* phCryptProvOrNCryptKey,
                                        DWORD* pdwKeySpec, BOOL* pfCallerFreeProvOrNCryptKey);
+
+// System certificate stores
+#define CERT_STORE_PROV_SYSTEM_W (reinterpret_cast<LPCSTR>(10))
+#define CERT_STORE_PROV_SYSTEM CERT_STORE_PROV_SYSTEM_W
+#define CERT_SYSTEM_STORE_CURRENT_USER 0x00010000u
+#define CERT_STORE_ADD_NEW 1
+#define CERT_STORE_ADD_USE_EXISTING 2
+#define CERT_STORE_ADD_REPLACE_EXISTING 3
+#define CERT_STORE_ADD_ALWAYS 4
+
+// pvPara of CERT_STORE_PROV_SYSTEM_W is the store name as UTF-16 (LPCWSTR).
+HCERTSTORE CertOpenStore(LPCSTR lpszStoreProvider, DWORD dwEncodingType, HCRYPTPROV_LEGACY hCryptProv,
+                         DWORD dwFlags, const void* pvPara);
+PCCERT_CONTEXT CertEnumCertificatesInStore(HCERTSTORE hCertStore, PCCERT_CONTEXT pPrevCertContext);
+BOOL CertAddCertificateContextToStore(HCERTSTORE hCertStore, PCCERT_CONTEXT pCertContext,
+                                      DWORD dwAddDisposition, PCCERT_CONTEXT* ppStoreContext);
+BOOL CertCloseStore(HCERTSTORE hCertStore, DWORD dwFlags);
 #endif  // _WIN32
 
 // GOST algorithm numbers, provider types and parameters that the system

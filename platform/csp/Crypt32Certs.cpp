@@ -11,6 +11,7 @@
 #include <mutex>
 #include <unordered_map>
 
+#include "platform/csp/CertContexts.h"
 #include "platform/csp/CertParse.h"
 #include "platform/csp/CspObjects.h"
 #include "platform/csp/KeyContainerStore.h"
@@ -50,7 +51,9 @@ CRYPT_INTEGER_BLOB view(Bytes& b) {
     return CRYPT_INTEGER_BLOB{static_cast<DWORD>(b.size()), b.empty() ? nullptr : b.data()};
 }
 
-PCCERT_CONTEXT makeContext(const Bytes& der) {
+}  // namespace
+
+PCCERT_CONTEXT plcsp::newCertContext(const Bytes& der) {
     auto* h = new CertHolder();
     h->der = der;
     if (!parseCertificate(h->der.data(), h->der.size(), h->parsed)) {
@@ -91,6 +94,8 @@ PCCERT_CONTEXT makeContext(const Bytes& der) {
     return &h->ctx;
 }
 
+namespace {
+
 bool isKnownContext(PCCERT_CONTEXT c) {
     std::lock_guard<std::mutex> lock(tableMutex());
     return table().count(c) != 0;
@@ -125,7 +130,7 @@ BOOL CryptQueryObject(DWORD dwObjectType, const void* pvObject, DWORD dwExpected
     PCCERT_CONTEXT ctx = nullptr;
     if (ppvContext) {
         // A PKCS#7 message yields its first certificate as the context.
-        ctx = makeContext(der);
+        ctx = newCertContext(der);
         if (!ctx) {
             return fail(CRYPT_E_NO_MATCH);
         }
@@ -157,7 +162,7 @@ PCCERT_CONTEXT CertCreateCertificateContext(DWORD /*dwCertEncodingType*/, const 
         SetLastError(ERROR_INVALID_PARAMETER);
         return nullptr;
     }
-    PCCERT_CONTEXT c = makeContext(Bytes(pbCertEncoded, pbCertEncoded + cbCertEncoded));
+    PCCERT_CONTEXT c = newCertContext(Bytes(pbCertEncoded, pbCertEncoded + cbCertEncoded));
     if (!c) {
         SetLastError(CRYPT_E_BAD_ENCODE);
     }

@@ -73,6 +73,7 @@ struct Provider {
     std::shared_ptr<KeyPair> userKey;  // AT_KEYEXCHANGE, null until generated
     std::vector<std::string> enumNames;
     std::size_t enumPos = 0;
+    bool enumFqcn = false;  // CRYPT_FQCN given with CRYPT_FIRST holds for the enumeration
 };
 
 class Registry {

@@ -23,12 +23,13 @@ BOOL enumContainers(Provider& prov, BYTE* out, DWORD* len, DWORD flags) {
     if (flags & CRYPT_FIRST) {
         prov.enumNames = containers::list();
         prov.enumPos = 0;
+        prov.enumFqcn = (flags & CRYPT_FQCN) != 0;
     }
     if (prov.enumPos >= prov.enumNames.size()) {
         return fail(ERROR_NO_MORE_ITEMS);
     }
     const std::string& name = prov.enumNames[prov.enumPos];
-    const std::string text = (flags & CRYPT_FQCN) ? fullyQualifiedName(name) : name;
+    const std::string text = (prov.enumFqcn || (flags & CRYPT_FQCN)) ? fullyQualifiedName(name) : name;
     if (!putText(text, out, len)) {
         return FALSE;
     }

@@ -1,0 +1,13 @@
+// Certificate contexts shared by the crypt32 calls of this folder.
+#pragma once
+
+#include "platform/csp/CertParse.h"
+#include "platform/wincrypt.h"
+
+namespace plcsp {
+
+// A new context (one reference) for a DER certificate; null when the bytes
+// are not one.
+PCCERT_CONTEXT newCertContext(const Bytes& der);
+
+}  // namespace plcsp
