@@ -36,6 +36,7 @@ std::atomic<unsigned> g_pluginPort{3000};
 // An accept that keeps failing (typically: no file descriptors left) would
 // otherwise spin at full speed and flood the error stream.
 constexpr std::chrono::milliseconds kAcceptRetryDelay{50};
+constexpr std::size_t kKeptBufferCapacity = 1 << 20;
 constexpr int kBindAttempts = 3;
 constexpr std::chrono::milliseconds kBindRetryDelay{1000};
 
@@ -90,6 +91,9 @@ private:
         tesel::CBlob request(static_cast<unsigned>(size));
         net::buffer_copy(net::mutable_buffer(request.getData(), size), m_buffer.data());
         m_buffer.consume(size);
+        // A connection keeps no memory of an unusually large message.
+        if (m_buffer.capacity() > kKeptBufferCapacity)
+            m_buffer.shrink_to_fit();
 
         tesel::CBlob reply;
         int result;
