@@ -4,12 +4,18 @@
 #include <mutex>
 #include <utility>
 
+#include "app/Deployment.h"
+#include "app/UpdateModule.h"
+#include "transport/TransportServer.h"
+
 namespace {
 
-// All run-time values in one place, created on first use so that no other
-// static initialiser can see them unconstructed.
+// All values in one place, created on first use so that no other static
+// initialiser can see them unconstructed, and never destroyed: the service
+// threads are not stopped when the program ends and may still read them.
 struct RunTimeValues {
     std::mutex lock;  // guards the blob and string members
+    httpSrv::httpServerAddress transportServer = getDefaultTransportServerAddress();
     tesel::CBlob rootCACerts;
     std::string currentContainer;
     std::atomic<int> currentCSP{qn::crypto::CP_NONE};
@@ -17,11 +23,43 @@ struct RunTimeValues {
 };
 
 RunTimeValues& values() {
-    static RunTimeValues v;
-    return v;
+    static RunTimeValues* const v = new RunTimeValues();
+    return *v;
+}
+
+// Serialises setTransportServerAddress calls, so that the stored address and
+// the two clients always end up holding the same one.
+std::mutex& addressUpdateLock() {
+    static std::mutex m;
+    return m;
 }
 
 }  // namespace
+
+httpSrv::httpServerAddress getDefaultTransportServerAddress() {
+    return {deployment::defaultTransportHost(), deployment::kDefaultTransportPort};
+}
+
+httpSrv::httpServerAddress getTransportServerAddress() {
+    RunTimeValues& v = values();
+    std::lock_guard<std::mutex> guard(v.lock);
+    return v.transportServer;
+}
+
+void setTransportServerAddress(httpSrv::httpServerAddress address) {
+    std::lock_guard<std::mutex> update(addressUpdateLock());
+    RunTimeValues& v = values();
+    {
+        std::lock_guard<std::mutex> guard(v.lock);
+        v.transportServer = address;
+    }
+    CUpdateQn& agent = getUpdateModule();
+    agent.setHost(address.host);
+    agent.setPort(address.port);
+    CHttpConnection& transport = getTransportServer();
+    transport.setHost(address.host);
+    transport.setPort(address.port);
+}
 
 tesel::CBlob getRootCACerts() {
     RunTimeValues& v = values();

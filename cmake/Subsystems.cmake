@@ -1,13 +1,14 @@
 # Each subsystem folder contributes every .cpp file in it (new files are
 # picked up without editing this list). Files named *_win.cpp are Windows
-# only, *_posix.cpp are for every other system; main.cpp files are entries.
+# only, *_posix.cpp are for every other system; files named main*.cpp are
+# program entries and belong to no library.
 function(pellamo_sources out)
   set(result)
   foreach(dir IN LISTS ARGN)
     file(GLOB files CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/${dir}/*.cpp)
     foreach(f IN LISTS files)
       get_filename_component(name ${f} NAME)
-      if(name STREQUAL "main.cpp")
+      if(name MATCHES "^main.*\\.cpp$")
         continue()
       endif()
       if(WIN32 AND name MATCHES "_posix\\.cpp$")

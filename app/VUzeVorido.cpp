@@ -1,0 +1,64 @@
+#include "app/VUzeVorido.h"
+
+#include "app/Settings.h"
+#include "app/UpdateModule.h"
+#include "core/AppInfo.h"
+#include "core/eQuorinType.h"
+#include "errors/CError.h"
+#include "errors/CMsg.h"
+#include "errors/eErrCodes.h"
+#include "server/dispatch/processPacket.h"
+#include "transport/TransportServer.h"
+#include "update/RestartSignal.h"
+
+namespace {
+
+constexpr int kServiceThreads = 4;
+
+// The process-wide objects are made before the entry runs, in this order:
+// the catalogs, the application object with its server, the update agent
+// (which also makes the backup folder), the settings store with its
+// defaults, and the transport server connection.
+[[maybe_unused]] const bool g_staticObjects = [] {
+    CError::instance();
+    CMsg::instance();
+    getApplication();
+    getUpdateModule();
+    getTransportServerAddress();
+    getTransportServer();
+    return true;
+}();
+
+}  // namespace
+
+VUzeVorido::VUzeVorido() : m_server(kServiceThreads) {}
+
+VUzeVorido& getApplication() {
+    static VUzeVorido application;
+    return application;
+}
+
+int VUzeVorido::start() { return init(); }
+
+int VUzeVorido::stop() { return ERR_OK; }
+
+int VUzeVorido::init() {
+    if (m_instance == nullptr || m_mainWnd == nullptr) return ERR_INTERNAL;
+
+    tesel::setVersion(kProgramVersion);
+    tesel::setAppType(tesel::QN_PLUGIN);
+
+    const int settings = loadSettings();
+    if (settings != ERR_OK) return settings;
+
+    bool handled = false;
+    getUpdateModule().attemptUpdate(handled, m_mainWnd);
+
+    // After an installed update the new instance is already running and this
+    // one is closing: starting the service here would only race the new
+    // instance for the plugin port.
+    if (qn::update::isRestartRequested()) return ERR_OK;
+
+    m_server.setProccessFunction(&processPacket);
+    return m_server.start();
+}

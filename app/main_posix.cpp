@@ -1,0 +1,47 @@
+// Entry of the program where there is no window system. The terminal takes
+// the tray icon's place: when standard input is one, the tray menu is offered
+// there; without one the program just serves. Ctrl+C, a termination request,
+// the menu's "&Выход" and a restart after an update end it with status 0.
+#include <iostream>
+#include <thread>
+
+#include "app/MainLoop.h"
+#include "app/TerminalMenu.h"
+#include "app/VUzeVorido.h"
+#include "core/eQuorinType.h"
+#include "errors/MsgBox.h"
+#include "errors/eErrCodes.h"
+#include "platform/terminal.h"
+#include "platform/termination.h"
+#include "update/RestartSignal.h"
+
+int main() {
+    // Before any thread exists, so that every thread inherits the setup.
+    platform::prepareTerminationWait();
+
+    std::thread([] {
+        platform::waitForTerminationRequest();
+        app::requestMainLoopEnd(ERR_OK);
+    }).detach();
+    // The update agent has started the new instance: this one ends.
+    qn::update::setRestartHandler([] { app::requestMainLoopEnd(ERR_OK); });
+
+    VUzeVorido& application = getApplication();
+    application.setInstance(platform::terminalInstance());
+    application.setMainWnd(platform::terminalWindow());
+    const int started = application.start();
+    if (started != ERR_OK) {
+        msgError(nullptr, started, tesel::QN_PLUGIN);
+        return started;
+    }
+
+    if (platform::isStdinTerminal() && !app::isMainLoopEnding()) {
+        std::thread([] {
+            const terminal::LineReader read = [](std::string& line) { return platform::readStdinLine(line); };
+            // At the end of input the terminal is gone: the program goes on
+            // serving until it is asked to end.
+            if (terminal::runTrayMenu(read, std::cout)) app::requestMainLoopEnd(ERR_OK);
+        }).detach();
+    }
+    return app::runMainLoop();
+}
