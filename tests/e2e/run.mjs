@@ -69,12 +69,28 @@ function portAccepts(port) {
   });
 }
 
+// Points the program's transport server at a closed loopback port, so that
+// the update check at start-up fails at once instead of waiting on a name
+// lookup or a remote host.
+function writeLoopbackSettings(dir) {
+  const host = Buffer.from('127.0.0.1', 'latin1');
+  const file = Buffer.alloc(16 + host.length);
+  Buffer.from([0x1d, 0xf1, 0xde, 0xff]).copy(file, 0);
+  file.writeUInt32LE(106, 4);
+  file.writeUInt32LE(host.length, 8);
+  host.copy(file, 12);
+  file.writeUInt32LE(9, 12 + host.length);
+  fs.mkdirSync(path.join(dir, 'data'), { recursive: true });
+  fs.writeFileSync(path.join(dir, 'data', 'settings.dat'), file);
+}
+
 // Starts the program in a new temporary directory. The output streams are
 // always drained, so that a chatty program never blocks on a full pipe.
 // With closeOutput the reading ends of both pipes are closed at once: every
 // write of the program to them then fails.
 function startProgram(program, { shellPrefix, closeOutput } = {}) {
   const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'pellamo-e2e-'));
+  writeLoopbackSettings(dir);
   const child = shellPrefix
     ? spawn('/bin/sh', ['-c', `${shellPrefix}; exec "$0"`, program], { cwd: dir, stdio: ['ignore', 'pipe', 'pipe'] })
     : spawn(program, [], { cwd: dir, stdio: ['ignore', 'pipe', 'pipe'] });
