@@ -20,3 +20,30 @@ echo "== sanitizer build (ASan + UBSan) =="
 export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1:strict_string_checks=1"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 run_suite "$root/build-asan" -DCMAKE_BUILD_TYPE=Debug -DPELLAMO_SANITIZE=ON -DPELLAMO_BENCH=OFF
+
+echo "== fuzzing: client card reader (libFuzzer + ASan + UBSan, bounded) =="
+fuzz_dir="$root/build-fuzz"
+cmake -G Ninja -S "$root" -B "$fuzz_dir" -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPELLAMO_FUZZ=ON -DPELLAMO_BENCH=OFF >/dev/null
+cmake --build "$fuzz_dir" --target card_fuzz -j "$jobs"
+mkdir -p "$fuzz_dir/corpus/card"
+if ! "$fuzz_dir/tests/card_fuzz" -max_total_time="${PELLAMO_FUZZ_SECONDS:-30}" \
+    "$fuzz_dir/corpus/card" "$root/tests/fuzz/corpus/card" >"$fuzz_dir/card_fuzz.log" 2>&1; then
+  tail -n 60 "$fuzz_dir/card_fuzz.log"
+  exit 1
+fi
+tail -n 2 "$fuzz_dir/card_fuzz.log"
+
+# Windows: cross-build of pellamo.exe and upd_qn.dll and the smoke test under
+# wine, when the Windows toolchain is installed (bash tools/setup.sh --windows,
+# or PELLAMO_WINDOWS=1 as CI does). libcurl for Windows is cached in
+# build-win/deps after the first run.
+if command -v x86_64-w64-mingw32-g++-posix >/dev/null 2>&1; then
+  echo "== Windows: cross-build and smoke test under wine =="
+  PELLAMO_WINDOWS_STAGE_STARTED="$(date +%s)"
+  export PELLAMO_WINDOWS_STAGE_STARTED
+  bash "$root/tools/build-windows.sh" "$root/build-win"
+  bash "$root/tests/windows/smoke.sh" "$root/build-win"
+else
+  echo "== Windows stage skipped: no mingw-w64 toolchain (bash tools/setup.sh --windows) =="
+fi
