@@ -11,6 +11,10 @@
 #include "crypto/eCertStore.h"
 #include "platform/wincrypt.h"
 
+namespace tesel {
+class RequestPKCS10;
+}
+
 namespace qn::crypto {
 
 class Crypto : public CryptoProviderQn {
@@ -29,6 +33,15 @@ public:
     static unsigned remove(const std::string& container, eSupportCP kind);
     // Reverses the bytes of the blob in place.
     static void convertToRevertEndian(tesel::BLOB& blob);
+
+    // Builds the request for the held key and signs it: out receives the
+    // DER request. Status of the public key export, the request builder or
+    // the signer; out is left empty on failure. Defined with the request
+    // builder (pki/), which this library does not link: callers link pl_pki.
+    unsigned signAndEncodePkcs10(tesel::RequestPKCS10* request, tesel::CBlob& out) const;
+    unsigned signAndEncodePkcs10(tesel::RequestPKCS10& request, tesel::CBlob& out) const {
+        return signAndEncodePkcs10(&request, out);
+    }
 
     std::shared_ptr<CryptoProviderQn> getProvider() const { return m_provider; }
 

@@ -1,7 +1,7 @@
 #include "crypto/CryptoBase.h"
 
+#include "crypto/C_ASN1.h"
 #include "crypto/CspAlgorithms.h"
-#include "crypto/OidDer.h"
 #include "errors/eErrCodes.h"
 
 namespace qn::crypto {
@@ -17,11 +17,11 @@ void putLe32(tesel::CBlob& b, unsigned v) { b.serialize(v); }
 void CryptoBase::setCSP(eSupportCP kind) {
     m_csp = kind;
     m_szSign = getSignSize(kind);
-    m_hashParamSet = encodeOidDer(get_HASH_PARAM_SET_ALG_OID(kind));
+    m_hashParamSet = tesel::C_ASN1::encode_ObjId(get_HASH_PARAM_SET_ALG_OID(kind));
     m_hashAlgorithm = getHashAlgId(kind);
-    m_signParamSet = encodeOidDer(get_SIGN_PARAM_SET_ALG_OID(kind));
+    m_signParamSet = tesel::C_ASN1::encode_ObjId(get_SIGN_PARAM_SET_ALG_OID(kind));
     m_signAlgorithm = getSignAlgId(kind);
-    m_cipherParamSet = encodeOidDer(get_28147_ALG_OID(kind));
+    m_cipherParamSet = tesel::C_ASN1::encode_ObjId(get_28147_ALG_OID(kind));
     m_cipherAlgorithm = kCalgG28147;
     m_gostCrypto = qn::crypto::getGostCrypto(kind);
 }

@@ -8,7 +8,7 @@
 #include "crypto/CCSP_Type.h"
 #include "crypto/CryptoBase.h"
 #include "crypto/CspAlgorithms.h"
-#include "crypto/OidDer.h"
+#include "crypto/C_ASN1.h"
 #include "crypto/RandomByteVector.h"
 #include "crypto/UserCspInfo.h"
 #include "errors/eErrCodes.h"
@@ -213,14 +213,14 @@ TEST(RandomByteVector, FillsTheRequestedCount) {
     EXPECT_FALSE(out == other);
 }
 
-TEST(OidDer, Encodes) {
+TEST(CryptoBase, ParameterSetOidsAreDer) {
     auto hex = [](const tesel::CBlob& b) { return toHex(Bytes(b.getData(), b.getData() + b.getSize())); };
-    EXPECT_EQ(hex(encodeOidDer("1.2.643.2.2.35.1")), "06072a850302022301");
-    EXPECT_EQ(hex(encodeOidDer("1.2.643.7.1.2.5.1.1")), "06092a8503070102050101");
-    EXPECT_EQ(hex(encodeOidDer("2.5.29.35")), "0603551d23");
-    EXPECT_TRUE(encodeOidDer("").isEmpty());
-    EXPECT_TRUE(encodeOidDer("1..2").isEmpty());
-    EXPECT_TRUE(encodeOidDer("1.40").isEmpty());
+    EXPECT_EQ(hex(tesel::C_ASN1::encode_ObjId("1.2.643.2.2.35.1")), "06072a850302022301");
+    EXPECT_EQ(hex(tesel::C_ASN1::encode_ObjId("1.2.643.7.1.2.5.1.1")), "06092a8503070102050101");
+    EXPECT_EQ(hex(tesel::C_ASN1::encode_ObjId("2.5.29.35")), "0603551d23");
+    EXPECT_TRUE(tesel::C_ASN1::encode_ObjId("").isEmpty());
+    EXPECT_TRUE(tesel::C_ASN1::encode_ObjId("1..2").isEmpty());
+    EXPECT_TRUE(tesel::C_ASN1::encode_ObjId("1.40").isEmpty());
 }
 
 TEST(CryptoBase, SetCspFillsTheSettings) {
