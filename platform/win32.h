@@ -12,6 +12,9 @@
 #define WIN32_LEAN_AND_MEAN
 #endif
 #include <windows.h>
+// GDI's clipping-path constant (never used here) would hide the provider
+// kind of the same name.
+#undef CP_NONE
 #else
 #include <cstddef>
 #include <cstdint>

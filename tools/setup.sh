@@ -54,7 +54,7 @@ if [ "$windows" = 1 ]; then
   win_packages=(
     g++-mingw-w64-x86-64-posix mingw-w64-tools
     wine wine64 fonts-wine xvfb xauth imagemagick
-    dpkg-dev
+    locales dpkg-dev
   )
   missing=()
   for p in "${win_packages[@]}"; do
@@ -86,5 +86,12 @@ SOURCES
     export DEBIAN_FRONTEND=noninteractive
     apt-get update
     [ "${#missing[@]}" -eq 0 ] || apt-get install -y --no-install-recommends "${missing[@]}"
+  fi
+  # wine plays a Russian system (ANSI code page 1251, Cyrillic file names),
+  # which needs the host's Russian UTF-8 locale.
+  if ! locale -a 2>/dev/null | grep -qix 'ru_RU.utf8'; then
+    sed -i 's/^# *\(ru_RU.UTF-8 UTF-8\)/\1/' /etc/locale.gen
+    grep -q '^ru_RU.UTF-8 UTF-8' /etc/locale.gen || echo 'ru_RU.UTF-8 UTF-8' >>/etc/locale.gen
+    locale-gen >/dev/null
   fi
 fi

@@ -1,12 +1,11 @@
 // Installing a downloaded package and building one: the file side of the
 // update agent.
 #include <algorithm>
-#include <filesystem>
-#include <system_error>
 #include <vector>
 
 #include "core/FileUtils.h"
 #include "errors/eErrCodes.h"
+#include "platform/dirlist.h"
 #include "platform/paths.h"
 #include "platform/win32.h"
 #include "update/CUpdateQn.h"
@@ -87,23 +86,13 @@ int CUpdateQn::replaceFile(const std::string& name, const CBlob& content) {
 }
 
 int CUpdateQn::createUpdatePackage(std::string sourceFolder, std::string targetFolder) {
-    namespace fs = std::filesystem;
     tesel::createFolder(targetFolder);
 
     // The whole listing is taken before anything is written, so a target
     // inside the source never lists its own output. Names are sorted so
     // that the same folder always gives the same package.
     std::vector<std::string> names;
-    std::error_code error;
-    fs::directory_iterator it(platform::nativePath(sourceFolder), error);
-    if (error) return ERR_INTERNAL;
-    for (const fs::directory_iterator end; it != end; it.increment(error)) {
-        if (error) return ERR_INTERNAL;
-        std::error_code typeError;
-        if (it->is_directory(typeError)) continue;
-        names.push_back(it->path().filename().string());
-    }
-    if (error) return ERR_INTERNAL;
+    if (!platform::listFileNames(sourceFolder, names)) return ERR_INTERNAL;
     std::sort(names.begin(), names.end());
 
     for (unsigned k = 1; k <= names.size(); ++k) {

@@ -1,0 +1,41 @@
+# The Windows program: a GUI-subsystem executable with its resources, linked
+# to upd_qn.dll at load time. app/main_win.cpp is the Windows entry; until it
+# exists the terminal entry app/main_posix.cpp stands in.
+if(EXISTS ${CMAKE_SOURCE_DIR}/app/main_win.cpp)
+  set(PELLAMO_ENTRY ${CMAKE_SOURCE_DIR}/app/main_win.cpp)
+else()
+  set(PELLAMO_ENTRY ${CMAKE_SOURCE_DIR}/app/main_posix.cpp)
+endif()
+
+# The deployment values that the resources show come from the same cache
+# variables as the program's (a generated header: windres hands -D values to
+# its preprocessor through a shell, which would eat the quotes).
+if(NOT DEFINED PELLAMO_CABINET_URL)
+  set(PELLAMO_CABINET_URL "https://lk.pellamo.example/")
+endif()
+set(PELLAMO_RC_GEN ${CMAKE_CURRENT_BINARY_DIR}/rc)
+file(CONFIGURE OUTPUT ${PELLAMO_RC_GEN}/pellamo_rc_config.h
+     CONTENT "#define PELLAMO_CABINET_URL \"@PELLAMO_CABINET_URL@\"\n" @ONLY)
+
+# windres runs as a custom step: the project-wide warning options are not
+# resource compiler options. Code page 65001 keeps the UTF-8 texts.
+file(GLOB PELLAMO_ICONS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/app/res/*.ico)
+set(PELLAMO_RES ${CMAKE_CURRENT_BINARY_DIR}/pellamo_rc.obj)
+add_custom_command(
+  OUTPUT ${PELLAMO_RES}
+  COMMAND ${CMAKE_RC_COMPILER} -c 65001 -O coff -I ${CMAKE_SOURCE_DIR}/app -I ${PELLAMO_RC_GEN}
+          -i ${CMAKE_SOURCE_DIR}/app/pellamo.rc -o ${PELLAMO_RES}
+  DEPENDS ${CMAKE_SOURCE_DIR}/app/pellamo.rc ${CMAKE_SOURCE_DIR}/app/resource.h
+          ${PELLAMO_RC_GEN}/pellamo_rc_config.h ${PELLAMO_ICONS}
+  WORKING_DIRECTORY ${CMAKE_SOURCE_DIR}/app
+  COMMENT "Compiling the Windows resources"
+  VERBATIM)
+
+add_executable(pellamo WIN32 ${PELLAMO_ENTRY} ${PELLAMO_RES})
+
+# A small Win32 program for the smoke test under wine: starts the program,
+# answers its message boxes and drives its tray menu and settings dialog by
+# posting messages (tests/windows/smoke.sh).
+add_executable(pellamo_win_driver ${CMAKE_SOURCE_DIR}/tests/windows/driver.cpp)
+target_link_options(pellamo_win_driver PRIVATE -municode)
+target_link_libraries(pellamo_win_driver PRIVATE user32)
