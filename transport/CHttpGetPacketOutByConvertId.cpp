@@ -1,0 +1,43 @@
+#include "transport/CHttpGetPacketOutByConvertId.h"
+
+#include <memory>
+
+#include "crypto/Crypto1By1Connect.h"
+#include "crypto/CspAlgorithms.h"
+#include "errors/eErrCodes.h"
+#include "transport/common/TransportHeader.h"
+
+using tesel::CBlob;
+
+CHttpGetPacketOutByConvertId::CHttpGetPacketOutByConvertId(const std::string& convertId)
+    : CHTTPGetRequest(std::string(kPath) + convertId) {}
+
+int CHttpGetPacketOutByConvertId::decode(CBlob& payload, qn::crypto::eSupportCP kind) {
+    CBlob message = getResponse();
+    message.moveOffset(0);
+    qn::http_transport::KeyExchangeHeader header;
+    if (const int r = qn::http_transport::readCryptoHeader(message, header)) return r;
+    // A format 1 header carries a GOST 2001 sender key.
+    if (header.format == 1) kind = qn::crypto::convertToGost2001(kind);
+
+    qn::crypto::Crypto1By1Connect* raw = nullptr;
+    const unsigned opened = qn::crypto::Crypto1By1Connect::init(kind, &raw);
+    std::unique_ptr<qn::crypto::Crypto1By1Connect> connection(raw);  // released before returning
+    if (opened != ERR_OK) return static_cast<int>(opened);
+    if (!connection) return ERR_INTERNAL;
+    if (const unsigned r = connection->importPublicKey2Side(header.senderPublicKey)) return static_cast<int>(r);
+
+    const unsigned sigSize = connection->getSzSign();
+    const unsigned bodyAt = message.getOffset();
+    if (sigSize == 0 || message.getSize() - bodyAt < sigSize) return ERR_PACKET_INTEGRITY;
+    if (connection->verifySignMessage(message) != ERR_OK) return ERR_PACKET_INTEGRITY;
+
+    CBlob body(message.getData() + bodyAt, message.getSize() - bodyAt - sigSize);
+    if (const int r = readPermanentHeader(body)) return r;
+    CBlob card;
+    body >> &card;
+    if (body.isMalformed()) return ERR_PACKET_DAMAGED;
+    card.moveOffset(0);
+    payload = std::move(card);
+    return ERR_OK;
+}

@@ -1,0 +1,3 @@
+#include "transport/CModelORM.h"
+
+template class CModelORM<unsigned int>;

@@ -1,0 +1,3 @@
+#include "transport/CPacketInfo.h"
+
+int CPacketInfo::deserializeServerAnswer(tesel::CBlob*) { return 0; }

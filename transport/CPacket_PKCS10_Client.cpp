@@ -1,0 +1,1 @@
+#include "transport/CPacket_PKCS10_Client.h"
