@@ -5,15 +5,13 @@
 #include <cstdio>
 #include <memory>
 
+#include "crypto/CryptoCert.h"
 #include "crypto/CspAlgorithms.h"
 #include "errors/eErrCodes.h"
 
 namespace qn::crypto {
 
 namespace {
-
-// The current user's "MY" store as UTF-16.
-const WCHAR kMyStore[] = {'M', 'Y', 0};
 
 // Reads a zero-terminated text parameter with the two-call size query.
 bool provText(HCRYPTPROV prov, DWORD param, DWORD flags, std::string& out) {
@@ -258,17 +256,15 @@ unsigned CryptoApi::addCertToContainer(const tesel::CBlob& cert) {
 }
 
 unsigned CryptoApi::getCertList(std::map<unsigned, const CERT_CONTEXT*>& certs) {
-    HCERTSTORE store = CertOpenStore(CERT_STORE_PROV_SYSTEM_W, X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, 0,
-                                     CERT_SYSTEM_STORE_CURRENT_USER, kMyStore);
-    if (!store) {
+    tesel::CryptoCert store;
+    if (!store.openStore(tesel::kStoreMY)) {
         return ERR_OK;  // no store, no certificates
     }
     unsigned index = 0;
     const CERT_CONTEXT* cert = nullptr;
-    while ((cert = CertEnumCertificatesInStore(store, cert)) != nullptr) {
+    while ((cert = store.getNextCertInStore(cert)) != nullptr) {
         certs[index++] = CertDuplicateCertificateContext(cert);
     }
-    CertCloseStore(store, 0);
     return ERR_OK;
 }
 

@@ -258,6 +258,156 @@ PCCERT_CONTEXT CertEnumCertificatesInStore(HCERTSTORE hCertStore, PCCERT_CONTEXT
 BOOL CertAddCertificateContextToStore(HCERTSTORE hCertStore, PCCERT_CONTEXT pCertContext,
                                       DWORD dwAddDisposition, PCCERT_CONTEXT* ppStoreContext);
 BOOL CertCloseStore(HCERTSTORE hCertStore, DWORD dwFlags);
+
+// ---- crypt32: decoding certificate structures (CryptDecodeObject)
+// Two-call size query: with pvStructInfo null the size is returned; a
+// buffer that is too small fails with ERROR_MORE_DATA. The structure and
+// everything it points to are laid out inside the caller's buffer.
+#define X509_NAME (reinterpret_cast<LPCSTR>(7))
+#define X509_AUTHORITY_KEY_ID2 (reinterpret_cast<LPCSTR>(31))
+#define X509_ENHANCED_KEY_USAGE (reinterpret_cast<LPCSTR>(36))
+#define szOID_AUTHORITY_KEY_IDENTIFIER2 "2.5.29.35"
+#define szOID_ENHANCED_KEY_USAGE "2.5.29.37"
+
+// Value types of a name attribute. BMP and UTF-8 strings are given as
+// UTF-16 (WCHAR) text, universal strings as 32-bit characters, the other
+// string kinds as their bytes; every string value is followed by a zero
+// character that cbData does not count. A value that is no string is given
+// encoded (CERT_RDN_ENCODED_BLOB, its whole DER).
+#define CERT_RDN_ANY_TYPE 0
+#define CERT_RDN_ENCODED_BLOB 1
+#define CERT_RDN_OCTET_STRING 2
+#define CERT_RDN_NUMERIC_STRING 3
+#define CERT_RDN_PRINTABLE_STRING 4
+#define CERT_RDN_TELETEX_STRING 5
+#define CERT_RDN_T61_STRING 5
+#define CERT_RDN_VIDEOTEX_STRING 6
+#define CERT_RDN_IA5_STRING 7
+#define CERT_RDN_GRAPHIC_STRING 8
+#define CERT_RDN_VISIBLE_STRING 9
+#define CERT_RDN_ISO646_STRING 9
+#define CERT_RDN_GENERAL_STRING 10
+#define CERT_RDN_UNIVERSAL_STRING 11
+#define CERT_RDN_INT4_STRING 11
+#define CERT_RDN_BMP_STRING 12
+#define CERT_RDN_UNICODE_STRING 12
+#define CERT_RDN_UTF8_STRING 13
+
+using CERT_RDN_VALUE_BLOB = CRYPT_INTEGER_BLOB;
+
+struct CERT_RDN_ATTR {
+    LPSTR pszObjId;
+    DWORD dwValueType;
+    CERT_RDN_VALUE_BLOB Value;
+};
+using PCERT_RDN_ATTR = CERT_RDN_ATTR*;
+
+struct CERT_RDN {
+    DWORD cRDNAttr;
+    PCERT_RDN_ATTR rgRDNAttr;
+};
+using PCERT_RDN = CERT_RDN*;
+
+struct CERT_NAME_INFO {
+    DWORD cRDN;
+    PCERT_RDN rgRDN;
+};
+using PCERT_NAME_INFO = CERT_NAME_INFO*;
+
+struct CTL_USAGE {
+    DWORD cUsageIdentifier;
+    LPSTR* rgpszUsageIdentifier;
+};
+using CERT_ENHKEY_USAGE = CTL_USAGE;
+using PCERT_ENHKEY_USAGE = CTL_USAGE*;
+
+struct CERT_OTHER_NAME {
+    LPSTR pszObjId;
+    CRYPT_OBJID_BLOB Value;
+};
+using PCERT_OTHER_NAME = CERT_OTHER_NAME*;
+
+#define CERT_ALT_NAME_OTHER_NAME 1
+#define CERT_ALT_NAME_RFC822_NAME 2
+#define CERT_ALT_NAME_DNS_NAME 3
+#define CERT_ALT_NAME_X400_ADDRESS 4
+#define CERT_ALT_NAME_DIRECTORY_NAME 5
+#define CERT_ALT_NAME_EDI_PARTY_NAME 6
+#define CERT_ALT_NAME_URL 7
+#define CERT_ALT_NAME_IP_ADDRESS 8
+#define CERT_ALT_NAME_REGISTERED_ID 9
+
+struct CERT_ALT_NAME_ENTRY {
+    DWORD dwAltNameChoice;
+    union {
+        PCERT_OTHER_NAME pOtherName;
+        LPWSTR pwszRfc822Name;
+        LPWSTR pwszDNSName;
+        CERT_NAME_BLOB DirectoryName;
+        LPWSTR pwszURL;
+        CRYPT_DATA_BLOB IPAddress;
+        LPSTR pszRegisteredID;
+    };
+};
+using PCERT_ALT_NAME_ENTRY = CERT_ALT_NAME_ENTRY*;
+
+struct CERT_ALT_NAME_INFO {
+    DWORD cAltEntry;
+    PCERT_ALT_NAME_ENTRY rgAltEntry;
+};
+
+// KeyId as encoded; AuthorityCertSerialNumber least significant byte first.
+struct CERT_AUTHORITY_KEY_ID2_INFO {
+    CRYPT_DATA_BLOB KeyId;
+    CERT_ALT_NAME_INFO AuthorityCertIssuer;
+    CRYPT_INTEGER_BLOB AuthorityCertSerialNumber;
+};
+using PCERT_AUTHORITY_KEY_ID2_INFO = CERT_AUTHORITY_KEY_ID2_INFO*;
+
+#define CRYPT_E_REVOKED 0x80092010u
+#define CRYPT_E_NO_REVOCATION_CHECK 0x80092012u
+#define CRYPT_E_REVOCATION_OFFLINE 0x80092013u
+#define CRYPT_E_ASN1_EOD 0x80093102u
+#define CRYPT_E_ASN1_CORRUPT 0x80093106u
+
+BOOL CryptDecodeObject(DWORD dwCertEncodingType, LPCSTR lpszStructType, const BYTE* pbEncoded,
+                       DWORD cbEncoded, DWORD dwFlags, void* pvStructInfo, DWORD* pcbStructInfo);
+// The first extension with the OID, or null.
+PCERT_EXTENSION CertFindExtension(LPCSTR pszObjId, DWORD cExtensions, CERT_EXTENSION rgExtensions[]);
+
+// ---- crypt32: revocation
+// On Linux the answer comes from the certificate revocation lists kept in
+// the folder crls/ beside the certificate stores (see the README).
+#define CERT_CONTEXT_REVOCATION_TYPE 1
+#define CERT_VERIFY_REV_CHAIN_FLAG 0x00000001u
+
+#define CRL_REASON_UNSPECIFIED 0
+#define CRL_REASON_KEY_COMPROMISE 1
+#define CRL_REASON_CA_COMPROMISE 2
+#define CRL_REASON_AFFILIATION_CHANGED 3
+#define CRL_REASON_SUPERSEDED 4
+#define CRL_REASON_CESSATION_OF_OPERATION 5
+#define CRL_REASON_CERTIFICATE_HOLD 6
+
+struct CERT_REVOCATION_PARA {
+    DWORD cbSize;
+    PCCERT_CONTEXT pIssuerCert;
+};
+using PCERT_REVOCATION_PARA = CERT_REVOCATION_PARA*;
+
+// 24 bytes, as on Windows.
+struct CERT_REVOCATION_STATUS {
+    DWORD cbSize;
+    DWORD dwIndex;
+    DWORD dwError;
+    DWORD dwReason;
+    BOOL fHasFreshnessTime;
+    DWORD dwFreshnessTime;
+};
+using PCERT_REVOCATION_STATUS = CERT_REVOCATION_STATUS*;
+
+BOOL CertVerifyRevocation(DWORD dwEncodingType, DWORD dwRevType, DWORD cContext, void* rgpvContext[],
+                          DWORD dwFlags, PCERT_REVOCATION_PARA pRevPara, PCERT_REVOCATION_STATUS pRevStatus);
 #endif  // _WIN32
 
 // GOST algorithm numbers, provider types and parameters that the system

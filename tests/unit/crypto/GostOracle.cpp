@@ -138,6 +138,8 @@ public:
 
 bool available() { return engine() != nullptr; }
 
+evp_pkey_st* pkeyOf(const KeyPtr& key) { return key ? key->pkey : nullptr; }
+
 KeyPtr generate(Kind kind, const std::string& paramset) {
     EVP_PKEY_CTX* c = EVP_PKEY_CTX_new_id(nidOf(kind), engine());
     EVP_PKEY* k = nullptr;

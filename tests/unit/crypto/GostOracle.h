@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+struct evp_pkey_st;  // OpenSSL's EVP_PKEY
+
 namespace oracle {
 
 using Bytes = std::vector<unsigned char>;
@@ -20,6 +22,9 @@ bool available();
 
 class Key;
 using KeyPtr = std::shared_ptr<Key>;
+
+// The engine key itself, for the other oracle files (the key keeps it).
+evp_pkey_st* pkeyOf(const KeyPtr& key);
 
 // A new engine key pair; paramset as the engine's "paramset" option ("A",
 // "XA", "TCA", "A" for 512 ...).

@@ -1,0 +1,48 @@
+// The process-wide PKI controller of the program: the controller of the
+// user's certificates plus the CA's own certificate, fetched from the
+// transport server once per GOST generation and kept.
+#pragma once
+
+#include <mutex>
+
+#include "crypto/ControllerPKI.h"
+#include "crypto/Crypto1By1Connect.h"
+
+namespace qn::crypto {
+
+class ControllerPKIClient : public ControllerPKI {
+public:
+    // The one process-wide controller, created on first use with store 0;
+    // never destroyed.
+    static ControllerPKIClient& instance();
+
+    // A controller of its own (tests); instance() is the program's one.
+    ControllerPKIClient() = default;
+
+    // Creates the store object and sets store 0.
+    void init();
+
+    // Pairs the connection with the CA: the CA certificate of the
+    // connection's GOST generation (the cached one, or fetched with the
+    // CA-certificate request over the transport server connection), then
+    // importPublicKey2Side with its public key and serial number. Returns
+    // the transport status of a failed fetch, 43 when the answer holds no
+    // certificate, 3 for a connection without a provider, else the status
+    // of the key agreement. A failed fetch leaves no cached certificate.
+    unsigned loadlCertCA(Crypto1By1Connect& connection);
+
+    // The cached CA certificate, or null.
+    CertContextPtr getCACertificate() const;
+    // Caches a reference of its own to cert (null forgets the cached one).
+    void setCACertificate(const CERT_CONTEXT* cert);
+
+private:
+    mutable std::mutex m_caMutex;
+    CertContextPtr m_caCert;
+};
+
+// The user certificate under index in the program's PKI controller, or null
+// when no certificate has that index.
+CertContextPtr getCACertificate(unsigned index);
+
+}  // namespace qn::crypto

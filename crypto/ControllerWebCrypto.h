@@ -1,0 +1,54 @@
+// The key connections the web commands sign and encrypt with: the user
+// connection (the selected certificate's key, paired with the CA) and the
+// new-container connection (a key container being created for a
+// certificate request). Connections are handed out as shared pointers, so
+// one that is replaced stays usable for the command that holds it; the
+// slots themselves are guarded by a lock.
+#pragma once
+
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "crypto/Crypto1By1Connect.h"
+#include "crypto/eCertStore.h"
+
+namespace qn::crypto {
+
+class ControllerWebCrypto {
+public:
+    // The process-wide controller, created on first use.
+    static std::shared_ptr<ControllerWebCrypto> instance();
+
+    ControllerWebCrypto() = default;
+    ControllerWebCrypto(const ControllerWebCrypto&) = delete;
+    ControllerWebCrypto& operator=(const ControllerWebCrypto&) = delete;
+
+    // Opens the certificate's key and pairs it with the CA (loadlCertCA of
+    // the program's PKI controller); only when both succeed does it become
+    // the user connection. The first failing status is returned.
+    unsigned init(const CERT_CONTEXT* cert, tesel::eCertStore store);
+    // Opens an existing container; on success it becomes the new-container
+    // connection.
+    unsigned initNewContainer(const std::string& container, eSupportCP kind);
+    // Creates the container with a new key pair for the GOST 2012 kind of
+    // the requested provider kind of the settings; on success it becomes the
+    // new-container connection.
+    unsigned create(const std::string& container);
+    // The same for a given requested kind (converted to GOST 2012 as above).
+    unsigned create(const std::string& container, eSupportCP requested);
+
+    // The user connection / the new-container connection; null until set.
+    std::shared_ptr<Crypto1By1Connect> getCrypto_2001() const;
+    std::shared_ptr<Crypto1By1Connect> getCrypto_2012() const;
+
+private:
+    unsigned createGeneric(const std::string& container, eSupportCP kind);
+    void setNewContainer(std::shared_ptr<Crypto1By1Connect> connection);
+
+    mutable std::mutex m_mutex;
+    std::shared_ptr<Crypto1By1Connect> m_user;
+    std::shared_ptr<Crypto1By1Connect> m_newContainer;
+};
+
+}  // namespace qn::crypto
