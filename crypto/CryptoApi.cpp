@@ -40,32 +40,35 @@ CryptoApi::~CryptoApi() {
     }
 }
 
-unsigned CryptoApi::init(eSupportCP kind, CryptoApi** out) {
+bool CryptoApi::acquire(const char* container, eSupportCP kind, DWORD flags, CryptoApi** out) {
     auto* p = new CryptoApi();
     p->setCSP(kind);
     *out = p;
     HCRYPTPROV prov = 0;
-    if (!CryptAcquireContextA(&prov, nullptr, nullptr, static_cast<DWORD>(kind), CRYPT_VERIFYCONTEXT)) {
-        return ERR_CSP_NOT_INITIALIZED;
+    if (!CryptAcquireContextA(&prov, container, nullptr, static_cast<DWORD>(kind), flags)) {
+        return false;
     }
     p->m_provider = prov;
-    return ERR_OK;
+    return true;
+}
+
+bool CryptoApi::loadUserKey() {
+    HCRYPTKEY key = 0;
+    if (!CryptGetUserKey(static_cast<HCRYPTPROV>(m_provider), AT_KEYEXCHANGE, &key)) {
+        return false;
+    }
+    m_userKey = key;
+    return true;
+}
+
+unsigned CryptoApi::init(eSupportCP kind, CryptoApi** out) {
+    return acquire(nullptr, kind, CRYPT_VERIFYCONTEXT, out) ? ERR_OK : ERR_CSP_NOT_INITIALIZED;
 }
 
 unsigned CryptoApi::init(const std::string& container, eSupportCP kind, CryptoApi** out) {
-    auto* p = new CryptoApi();
-    p->setCSP(kind);
-    *out = p;
-    HCRYPTPROV prov = 0;
-    if (!CryptAcquireContextA(&prov, container.c_str(), nullptr, static_cast<DWORD>(kind), 0)) {
+    if (!acquire(container.c_str(), kind, 0, out) || !(*out)->loadUserKey()) {
         return ERR_CONTAINER_OPEN;
     }
-    p->m_provider = prov;
-    HCRYPTKEY key = 0;
-    if (!CryptGetUserKey(prov, AT_KEYEXCHANGE, &key)) {
-        return ERR_CONTAINER_OPEN;
-    }
-    p->m_userKey = key;
     return ERR_OK;
 }
 
@@ -91,26 +94,17 @@ unsigned CryptoApi::init(const CERT_CONTEXT* cert, CryptoApi** out) {
     if (getSupportCryptoInterface(p->m_csp) != 1) {
         return ERR_CSP_NOT_INITIALIZED;
     }
-    HCRYPTKEY key = 0;
-    if (!CryptGetUserKey(prov, AT_KEYEXCHANGE, &key)) {
-        return ERR_CONTAINER_OPEN;
-    }
-    p->m_userKey = key;
-    return ERR_OK;
+    return p->loadUserKey() ? ERR_OK : ERR_CONTAINER_OPEN;
 }
 
 unsigned CryptoApi::create(const std::string& container, eSupportCP kind, CryptoApi** out) {
-    auto* p = new CryptoApi();
-    p->setCSP(kind);
-    *out = p;
-    HCRYPTPROV prov = 0;
-    if (!CryptAcquireContextA(&prov, container.c_str(), nullptr, static_cast<DWORD>(kind), CRYPT_NEWKEYSET)) {
+    if (!acquire(container.c_str(), kind, CRYPT_NEWKEYSET, out)) {
         return ERR_CONTAINER_NOT_CREATED;
     }
-    p->m_provider = prov;
+    CryptoApi* p = *out;
     HCRYPTKEY key = 0;
     const DWORD flags = (getPubKeySize(kind) << 16) | CRYPT_EXPORTABLE;
-    if (!CryptGenKey(prov, AT_KEYEXCHANGE, flags, &key)) {
+    if (!CryptGenKey(static_cast<HCRYPTPROV>(p->m_provider), AT_KEYEXCHANGE, flags, &key)) {
         return ERR_CREATE_KEY_PAIR;
     }
     p->m_userKey = key;

@@ -64,6 +64,11 @@ public:
 
 private:
     CryptoApi() = default;
+    // Makes the object, hands it out through out (the caller owns it, also
+    // after a failure) and acquires its provider; false when that fails.
+    static bool acquire(const char* container, eSupportCP kind, DWORD flags, CryptoApi** out);
+    // Takes the provider's exchange key as the user key; false without one.
+    bool loadUserKey();
     // Copies n plain bytes to dst and encrypts them there with the key's
     // running stream in pieces of 1024 bytes; false on a failure.
     bool encryptInPlace(const unsigned char* plain, unsigned n, HCRYPTKEY key, unsigned char* dst) const;

@@ -6,6 +6,7 @@
 // the default character '?'.
 #include <cstring>
 #include <string>
+#include <string_view>
 
 #include "platform/win32.h"
 
@@ -178,16 +179,30 @@ int deliver(const std::basic_string<Unit>& result, Unit* dst, int dstCount) {
     return n;
 }
 
+// Sets the thread's last error and gives the conversions' failure result.
+int fail(DWORD error) {
+    SetLastError(error);
+    return 0;
+}
+
+// The argument checks both conversions make. On success n is the number of
+// source units, the terminating zero included when srcCount is -1.
+template <typename Unit>
+bool sourceLength(const Unit* src, int srcCount, const void* dst, int dstCount, std::size_t& n) {
+    if (src == nullptr || srcCount == 0 || srcCount < -1 || dstCount < 0 ||
+        (dstCount > 0 && dst == nullptr))
+        return false;
+    n = srcCount == -1 ? std::basic_string_view<Unit>(src).size() + 1
+                       : static_cast<std::size_t>(srcCount);
+    return true;
+}
+
 }  // namespace
 
 int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR src, int srcCount, LPWSTR dst,
                         int dstCount) {
-    if (src == nullptr || srcCount == 0 || srcCount < -1 || dstCount < 0 ||
-        (dstCount > 0 && dst == nullptr)) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return 0;
-    }
-    const std::size_t n = srcCount == -1 ? std::strlen(src) + 1 : static_cast<std::size_t>(srcCount);
+    std::size_t n = 0;
+    if (!sourceLength(src, srcCount, dst, dstCount, n)) return fail(ERROR_INVALID_PARAMETER);
     const auto* bytes = reinterpret_cast<const unsigned char*>(src);
     std::u16string result;
     result.reserve(n);
@@ -197,31 +212,18 @@ int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR src, int srcCount, LP
             result.push_back(b < 0x80 ? static_cast<char16_t>(b) : kCp1251High[b - 0x80]);
         }
     } else if (codePage == CP_UTF8) {
-        if (!decodeUtf8(bytes, n, (flags & MB_ERR_INVALID_CHARS) != 0, result)) {
-            SetLastError(ERROR_NO_UNICODE_TRANSLATION);
-            return 0;
-        }
+        if (!decodeUtf8(bytes, n, (flags & MB_ERR_INVALID_CHARS) != 0, result))
+            return fail(ERROR_NO_UNICODE_TRANSLATION);
     } else {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return 0;
+        return fail(ERROR_INVALID_PARAMETER);
     }
     return deliver(result, dst, dstCount);
 }
 
 int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR src, int srcCount, LPSTR dst,
                         int dstCount, LPCSTR defaultChar, LPBOOL usedDefaultChar) {
-    if (src == nullptr || srcCount == 0 || srcCount < -1 || dstCount < 0 ||
-        (dstCount > 0 && dst == nullptr)) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return 0;
-    }
     std::size_t n = 0;
-    if (srcCount == -1) {
-        while (src[n] != 0) ++n;
-        ++n;
-    } else {
-        n = static_cast<std::size_t>(srcCount);
-    }
+    if (!sourceLength(src, srcCount, dst, dstCount, n)) return fail(ERROR_INVALID_PARAMETER);
     std::string result;
     result.reserve(n);
     if (isAnsiCodePage(codePage)) {
@@ -230,17 +232,11 @@ int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR src, int srcCount, L
         if (usedDefaultChar) *usedDefaultChar = used ? TRUE : FALSE;
     } else if (codePage == CP_UTF8) {
         // UTF-8 has no default character; Windows refuses these arguments.
-        if (defaultChar != nullptr || usedDefaultChar != nullptr) {
-            SetLastError(ERROR_INVALID_PARAMETER);
-            return 0;
-        }
-        if (!encodeUtf8(src, n, (flags & WC_ERR_INVALID_CHARS) != 0, result)) {
-            SetLastError(ERROR_NO_UNICODE_TRANSLATION);
-            return 0;
-        }
+        if (defaultChar != nullptr || usedDefaultChar != nullptr) return fail(ERROR_INVALID_PARAMETER);
+        if (!encodeUtf8(src, n, (flags & WC_ERR_INVALID_CHARS) != 0, result))
+            return fail(ERROR_NO_UNICODE_TRANSLATION);
     } else {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return 0;
+        return fail(ERROR_INVALID_PARAMETER);
     }
     return deliver(result, dst, dstCount);
 }

@@ -26,12 +26,7 @@ int CHttpRegisterPKCS10Request::buildRequest(CBlob& packet) {
     writePermanentHeader(payload);
     payload << m_cspInfo << m_convertId << m_password << m_pkcs10;
     if (payload.isMalformed()) return ERR_INTERNAL;
-
-    CBlob protectedPacket;
-    if (const int r = qn::http_transport::encryptAndSign(payload, m_connection, protectedPacket)) return r;
-    if (const int r = isMoreMaxSize(protectedPacket)) return r;
-    packet = std::move(protectedPacket);
-    return ERR_OK;
+    return qn::http_transport::encryptAndSignWithinLimit(payload, m_connection, packet);
 }
 
 int CHttpRegisterPKCS10Request::build(CBlob& body, std::vector<std::string>&) { return buildRequest(body); }

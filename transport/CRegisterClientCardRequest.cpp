@@ -19,12 +19,7 @@ int CRegisterClientCardRequest::build(CBlob& packet) {
     writePermanentHeader(payload);
     payload << m_card;
     if (payload.isMalformed()) return ERR_INTERNAL;
-
-    CBlob protectedPacket;
-    if (const int r = qn::http_transport::encryptAndSign(payload, m_connection, protectedPacket)) return r;
-    if (const int r = isMoreMaxSize(protectedPacket)) return r;
-    packet = std::move(protectedPacket);
-    return ERR_OK;
+    return qn::http_transport::encryptAndSignWithinLimit(payload, m_connection, packet);
 }
 
 int CRegisterClientCardRequest::build(CBlob& body, std::vector<std::string>&) { return build(body); }

@@ -73,6 +73,14 @@ int encryptAndSign(const CBlob& payload, Crypto1By1Connect& connection, CBlob& p
     return buildSigned(body, connection, packet);
 }
 
+int encryptAndSignWithinLimit(const CBlob& payload, Crypto1By1Connect& connection, CBlob& packet) {
+    CBlob protectedPacket;
+    if (const int r = encryptAndSign(payload, connection, protectedPacket)) return r;
+    if (const int r = isMoreMaxSize(protectedPacket)) return r;
+    packet = std::move(protectedPacket);
+    return ERR_OK;
+}
+
 int signQnPacket(const CBlob& payload, Crypto1By1Connect& connection, CBlob& packet) {
     if (!connection.isValid()) return ERR_CSP_NOT_INITIALIZED;
     return buildSigned(payload, connection, packet);

@@ -26,6 +26,11 @@ namespace qn::http_transport {
 int encryptAndSign(const tesel::CBlob& payload, qn::crypto::Crypto1By1Connect& connection,
                    tesel::CBlob& packet);
 
+// encryptAndSign, then the packet size limit (25 when the protected packet
+// is too large). packet is written only on success.
+int encryptAndSignWithinLimit(const tesel::CBlob& payload, qn::crypto::Crypto1By1Connect& connection,
+                              tesel::CBlob& packet);
+
 // The same packet with the payload in clear (signed only).
 int signQnPacket(const tesel::CBlob& payload, qn::crypto::Crypto1By1Connect& connection,
                  tesel::CBlob& packet);

@@ -28,6 +28,27 @@ bool erase(std::unordered_map<ULONG_PTR, std::shared_ptr<T>>& m, ULONG_PTR h,
     return true;
 }
 
+// Files obj under the fresh handle h and returns h.
+template <class T>
+ULONG_PTR insert(std::unordered_map<ULONG_PTR, std::shared_ptr<T>>& m, ULONG_PTR h, std::shared_ptr<T> obj) {
+    m.emplace(h, std::move(obj));
+    return h;
+}
+
+// Moves every object of m that belongs to the provider owner into dropped.
+template <class T>
+void eraseOwnedBy(std::unordered_map<ULONG_PTR, std::shared_ptr<T>>& m, ULONG_PTR owner,
+                  std::vector<std::shared_ptr<T>>& dropped) {
+    for (auto it = m.begin(); it != m.end();) {
+        if (it->second->owner == owner) {
+            dropped.push_back(std::move(it->second));
+            it = m.erase(it);
+        } else {
+            ++it;
+        }
+    }
+}
+
 }  // namespace
 
 ULONG_PTR Registry::nextHandle() {
@@ -40,23 +61,17 @@ ULONG_PTR Registry::nextHandle() {
 
 HCRYPTPROV Registry::addProvider(std::shared_ptr<Provider> p) {
     std::lock_guard<std::mutex> lock(m_mutex);
-    const ULONG_PTR h = nextHandle();
-    m_providers.emplace(h, std::move(p));
-    return h;
+    return insert(m_providers, nextHandle(), std::move(p));
 }
 
 HCRYPTKEY Registry::addKey(std::shared_ptr<KeyObject> k) {
     std::lock_guard<std::mutex> lock(m_mutex);
-    const ULONG_PTR h = nextHandle();
-    m_keys.emplace(h, std::move(k));
-    return h;
+    return insert(m_keys, nextHandle(), std::move(k));
 }
 
 HCRYPTHASH Registry::addHash(std::shared_ptr<HashObject> hobj) {
     std::lock_guard<std::mutex> lock(m_mutex);
-    const ULONG_PTR h = nextHandle();
-    m_hashes.emplace(h, std::move(hobj));
-    return h;
+    return insert(m_hashes, nextHandle(), std::move(hobj));
 }
 
 std::shared_ptr<Provider> Registry::provider(HCRYPTPROV h) {
@@ -84,22 +99,8 @@ bool Registry::removeProvider(HCRYPTPROV h) {
     if (!erase(m_providers, h, provs)) {
         return false;
     }
-    for (auto it = m_keys.begin(); it != m_keys.end();) {
-        if (it->second->owner == h) {
-            keys.push_back(std::move(it->second));
-            it = m_keys.erase(it);
-        } else {
-            ++it;
-        }
-    }
-    for (auto it = m_hashes.begin(); it != m_hashes.end();) {
-        if (it->second->owner == h) {
-            hashes.push_back(std::move(it->second));
-            it = m_hashes.erase(it);
-        } else {
-            ++it;
-        }
-    }
+    eraseOwnedBy(m_keys, h, keys);
+    eraseOwnedBy(m_hashes, h, hashes);
     return true;
 }
 

@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <optional>
 
 #include "CaCertificates.h"
 #include "TransportFormat.h"
@@ -161,6 +162,35 @@ const char* kindText(RequestKind k) {
     return k == RequestKind::Pkcs10 ? "certificate request" : k == RequestKind::Prolong ? "renewal" : "client card";
 }
 
+// Opens a packet a requester sent to either CA key. Empty when p holds it,
+// else the error answer to give.
+std::optional<HttpAnswer> openRequest(PeerState& state, const Bytes& body, OpenedPacket& p) {
+    std::string why;
+    if (const unsigned err = openPacket(body, state.ca2001(), state.ca2012(), p, why)) return serverError(err, why);
+    return std::nullopt;
+}
+
+// Reads the permanent header at the start of a payload: the package type,
+// and the header's version through version when asked.
+std::uint32_t readPermanentHeader(Reader& r, std::uint32_t* version = nullptr) {
+    const std::uint32_t v = r.u32();
+    const std::uint32_t type = r.u32();
+    r.u32();  // requester type
+    r.u32();  // sender version
+    if (version) *version = v;
+    return type;
+}
+
+// A request of the given kind, to be answered by the CA key the packet was
+// addressed to and encrypted for the key that signed it.
+Request requestFrom(RequestKind kind, const OpenedPacket& p) {
+    Request q;
+    q.kind = kind;
+    q.caGeneration = p.ca->generation;
+    q.requesterKey = p.header.sender;
+    return q;
+}
+
 }  // namespace
 
 Peer::Peer(PeerState& state, std::string packagesFolder, bool hold)
@@ -241,14 +271,9 @@ HttpAnswer Peer::getPacketOutByConvertId(const std::string& id) {
 
 HttpAnswer Peer::setRequestToCert(const Bytes& body) {
     OpenedPacket p;
-    std::string why;
-    if (const unsigned err = openPacket(body, m_state.ca2001(), m_state.ca2012(), p, why))
-        return serverError(err, why);
+    if (auto refused = openRequest(m_state, body, p)) return *refused;
     Reader r(p.payload);
-    r.u32();
-    const std::uint32_t type = r.u32();
-    r.u32();
-    r.u32();
+    const std::uint32_t type = readPermanentHeader(r);
     r.blob();  // the CSP information of the new key
     const std::string convertId = r.str(), password = r.str();
     const Bytes pkcs10 = r.blob();
@@ -260,10 +285,7 @@ HttpAnswer Peer::setRequestToCert(const Bytes& body) {
     e->status = "activated";
     m_state.putEnvelope(*e);
 
-    Request q;
-    q.kind = RequestKind::Pkcs10;
-    q.caGeneration = p.ca->generation;
-    q.requesterKey = p.header.sender;
+    Request q = requestFrom(RequestKind::Pkcs10, p);
     q.request = pkcs10;
     q.convertId = convertId;
     return accepted(q, "envelope " + convertId);
@@ -271,14 +293,10 @@ HttpAnswer Peer::setRequestToCert(const Bytes& body) {
 
 HttpAnswer Peer::setRequestProlongKey(const Bytes& body) {
     OpenedPacket p;
-    std::string why;
-    if (const unsigned err = openPacket(body, m_state.ca2001(), m_state.ca2012(), p, why))
-        return serverError(err, why);
+    if (auto refused = openRequest(m_state, body, p)) return *refused;
     Reader r(p.payload);
-    const std::uint32_t version = r.u32();
-    const std::uint32_t type = r.u32();
-    r.u32();
-    r.u32();
+    std::uint32_t version = 0;
+    const std::uint32_t type = readPermanentHeader(r, &version);
     const Bytes userCert = r.blob();
     r.blob();  // the client card
     const Bytes pkcs10 = r.blob();
@@ -290,10 +308,7 @@ HttpAnswer Peer::setRequestProlongKey(const Bytes& body) {
     if (!sameKey(certificateKeyBlob(userCert), p.header.sender))
         return serverError(SE_ACCESS_DENIED, "the renewal is not signed by the certificate's key");
 
-    Request q;
-    q.kind = RequestKind::Prolong;
-    q.caGeneration = p.ca->generation;
-    q.requesterKey = p.header.sender;
+    Request q = requestFrom(RequestKind::Prolong, p);
     q.requesterSerial = certificateSerialLE(userCert);
     q.request = pkcs10;
     return accepted(q, "renewal");
@@ -301,20 +316,12 @@ HttpAnswer Peer::setRequestProlongKey(const Bytes& body) {
 
 HttpAnswer Peer::setClientInfo(const Bytes& body) {
     OpenedPacket p;
-    std::string why;
-    if (const unsigned err = openPacket(body, m_state.ca2001(), m_state.ca2012(), p, why))
-        return serverError(err, why);
+    if (auto refused = openRequest(m_state, body, p)) return *refused;
     Reader r(p.payload);
-    r.u32();
-    const std::uint32_t type = r.u32();
-    r.u32();
-    r.u32();
+    const std::uint32_t type = readPermanentHeader(r);
     const Bytes card = r.blob();
     if (r.bad() || type != kPtClientCard || card.empty()) return serverError(SE_DAMAGED, "not a client card payload");
-    Request q;
-    q.kind = RequestKind::Card;
-    q.caGeneration = p.ca->generation;
-    q.requesterKey = p.header.sender;
+    Request q = requestFrom(RequestKind::Card, p);
     return accepted(q, "card of " + std::to_string(card.size()) + " bytes");
 }
 

@@ -57,7 +57,11 @@ struct Transfer {
 CHttpConnection::CHttpConnection(std::string host, unsigned port)
     : tesel::CBaseConnection(std::move(host), port) {}
 
-int CHttpConnection::send(CHTTPPostRequest& request) {
+int CHttpConnection::send(CHTTPPostRequest& request) { return transfer(request, &request); }
+
+int CHttpConnection::send(CHTTPGetRequest& request) { return transfer(request, nullptr); }
+
+int CHttpConnection::transfer(CBaseHTTPRequest& request, CHTTPPostRequest* post) {
     if (!qn::http_transport::initCurlOnce()) return ERR_SERVER_TRANSFER;
     Transfer t;
     if (t.curl == nullptr) return ERR_SERVER_TRANSFER;
@@ -68,42 +72,27 @@ int CHttpConnection::send(CHTTPPostRequest& request) {
     const std::string url = host + request.getUrl();
     curl_easy_setopt(t.curl, CURLOPT_URL, url.c_str());
 
+    // Kept alive until the transfer is done: libcurl reads the POST data in place.
     CBlob body;
-    std::vector<std::string> extraHeaders;
-    const int built = request.build(body, extraHeaders);
-    if (built != 0) return built;
+    if (post != nullptr) {
+        std::vector<std::string> extraHeaders;
+        const int built = post->build(body, extraHeaders);
+        if (built != 0) return built;
 
-    // Without a body no POST data is set and the transfer goes out as a GET.
-    if (!body.isEmpty()) {
-        curl_easy_setopt(t.curl, CURLOPT_POSTFIELDS, body.getData());
-        curl_easy_setopt(t.curl, CURLOPT_POSTFIELDSIZE_LARGE,
-                         static_cast<curl_off_t>(body.getSize()));
-        if (request.isBinaryContent() && !t.addHeader(kBinaryContentType))
-            return ERR_SERVER_TRANSFER;
-        if (isFollowingRedirects()) curl_easy_setopt(t.curl, CURLOPT_FOLLOWLOCATION, 1L);
+        // Without a body no POST data is set and the transfer goes out as a GET.
+        if (!body.isEmpty()) {
+            curl_easy_setopt(t.curl, CURLOPT_POSTFIELDS, body.getData());
+            curl_easy_setopt(t.curl, CURLOPT_POSTFIELDSIZE_LARGE,
+                             static_cast<curl_off_t>(body.getSize()));
+            if (post->isBinaryContent() && !t.addHeader(kBinaryContentType))
+                return ERR_SERVER_TRANSFER;
+            if (isFollowingRedirects()) curl_easy_setopt(t.curl, CURLOPT_FOLLOWLOCATION, 1L);
+        }
+        for (const std::string& line : extraHeaders) {
+            if (!t.addHeader(line)) return ERR_SERVER_TRANSFER;
+        }
+        if (t.headers != nullptr) curl_easy_setopt(t.curl, CURLOPT_HTTPHEADER, t.headers);
     }
-    for (const std::string& line : extraHeaders) {
-        if (!t.addHeader(line)) return ERR_SERVER_TRANSFER;
-    }
-    if (t.headers != nullptr) curl_easy_setopt(t.curl, CURLOPT_HTTPHEADER, t.headers);
-
-    CBlob response;
-    applyDefaultSettings(t.curl, &response, port);
-    const int result = mapCurlResult(curl_easy_perform(t.curl));
-    if (result == ERR_OK) request.setResponse(response);
-    return result;
-}
-
-int CHttpConnection::send(CHTTPGetRequest& request) {
-    if (!qn::http_transport::initCurlOnce()) return ERR_SERVER_TRANSFER;
-    Transfer t;
-    if (t.curl == nullptr) return ERR_SERVER_TRANSFER;
-
-    std::string host;
-    unsigned port = 0;
-    snapshot(host, port);
-    const std::string url = host + request.getUrl();
-    curl_easy_setopt(t.curl, CURLOPT_URL, url.c_str());
 
     CBlob response;
     applyDefaultSettings(t.curl, &response, port);

@@ -29,6 +29,10 @@ protected:
     void setFollowRedirects(bool follow) { m_followRedirects = follow; }
 
 private:
+    // One transfer for either method; post is the request itself for a POST
+    // (its body and headers are built and attached) and null for a GET.
+    int transfer(CBaseHTTPRequest& request, CHTTPPostRequest* post);
+
     bool m_followRedirects = true;
 };
 

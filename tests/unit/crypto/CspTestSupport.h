@@ -10,43 +10,16 @@
 #include <string>
 #include <vector>
 
+#include "helpers/Hex.h"
 #include "platform/wincrypt.h"
 
 namespace testutil {
 
 using Bytes = std::vector<unsigned char>;
 
-inline Bytes fromHex(const std::string& hex) {
-    Bytes out;
-    auto val = [](char c) -> int {
-        if (c >= '0' && c <= '9') return c - '0';
-        if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-        if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-        return -1;
-    };
-    int hi = -1;
-    for (char c : hex) {
-        int v = val(c);
-        if (v < 0) continue;
-        if (hi < 0) {
-            hi = v;
-        } else {
-            out.push_back(static_cast<unsigned char>(hi * 16 + v));
-            hi = -1;
-        }
-    }
-    return out;
-}
+using test_hex::fromHex;
 
-inline std::string toHex(const Bytes& b) {
-    static const char d[] = "0123456789abcdef";
-    std::string s;
-    for (unsigned char c : b) {
-        s.push_back(d[c >> 4]);
-        s.push_back(d[c & 15]);
-    }
-    return s;
-}
+inline std::string toHex(const Bytes& b) { return test_hex::toHex(b.data(), b.size()); }
 
 inline Bytes reversed(Bytes b) {
     std::reverse(b.begin(), b.end());

@@ -57,14 +57,6 @@ CBlob cspInfoOf(const Crypto1By1Connect& key) {
     return out;
 }
 
-std::string uuidOf(const CBlob& answer) {
-    CBlob m = answer;
-    if (qn::http_transport::readHeader(m) != 0) return {};
-    std::string uuid;
-    m >> &uuid;
-    return m.isMalformed() ? std::string() : uuid;
-}
-
 // Posts the request; the UUID, or "" with the transport header's code in *code.
 std::string post(PeerProcess& peer, CHTTPPostRequest& request, int* code = nullptr) {
     CHttpConnection c = peer.connection();
@@ -75,34 +67,10 @@ std::string post(PeerProcess& peer, CHTTPPostRequest& request, int* code = nullp
     return uuidOf(request.getResponse());
 }
 
-int fetch(PeerProcess& peer, const std::string& uuid, Crypto1By1Connect& key, CBlob& answer) {
-    CPacketOutRequest request(uuid);
-    CHttpConnection c = peer.connection();
-    if (const int r = c.send(request)) return r;
-    return request.decode(answer, key);
-}
-
 // Key value bytes of a public key blob (behind the parameters).
 std::string keyValue(const CBlob& blob) { return text(blob).substr(blob.getSize() - 64); }
 
-class CertificateExchange : public ::testing::TestWithParam<eSupportCP> {
-protected:
-    static void SetUpTestSuite() {
-        try {
-            peer = new PeerProcess();
-        } catch (const std::exception& e) {
-            ADD_FAILURE() << e.what();
-        }
-    }
-    void SetUp() override { ASSERT_NE(peer, nullptr) << "the CA peer did not start"; }
-    static void TearDownTestSuite() {
-        delete peer;
-        peer = nullptr;
-    }
-    static PeerProcess* peer;
-    KeyFolder keys;
-};
-PeerProcess* CertificateExchange::peer = nullptr;
+class CertificateExchange : public PeerSuite<CertificateExchange, ::testing::TestWithParam<eSupportCP>> {};
 
 // A certificate released for a new key through the whole exchange.
 struct Released {
@@ -121,7 +89,7 @@ Released requestCertificate(PeerProcess& peer, eSupportCP kind, const std::strin
     const std::string uuid = post(peer, request);
     EXPECT_EQ(uuid.size(), 36u);
     CBlob answer;
-    EXPECT_EQ(fetch(peer, uuid, *out.key, answer), 0);
+    EXPECT_EQ(fetchAnswer(peer, uuid, *out.key, answer), 0);
     CPacket_PKCS10_Client packet;
     EXPECT_EQ(packet.deserializeServerAnswer(&answer), 0);
     EXPECT_EQ(packet.getResponse(), tesel::CLIENT_RESPONSE_APPROVED);
@@ -222,7 +190,7 @@ TEST_P(CertificateExchange, RequestForAnotherKeyIsRejectedWithoutCertificate) {
     const std::string uuid = post(*peer, request);
     ASSERT_EQ(uuid.size(), 36u);
     CBlob answer;
-    ASSERT_EQ(fetch(*peer, uuid, *key, answer), 0);
+    ASSERT_EQ(fetchAnswer(*peer, uuid, *key, answer), 0);
     CPacket_PKCS10_Client packet;
     ASSERT_EQ(packet.deserializeServerAnswer(&answer), 0);
     EXPECT_NE(packet.getResponse(), tesel::CLIENT_RESPONSE_APPROVED);
@@ -267,7 +235,7 @@ TEST_P(CertificateExchange, RenewalIsOpenedByThePeerAndAnswered) {
     const std::string uuid = post(*peer, renewal);
     ASSERT_EQ(uuid.size(), 36u);
     CBlob answer;
-    ASSERT_EQ(fetch(*peer, uuid, *old.key, answer), 0);
+    ASSERT_EQ(fetchAnswer(*peer, uuid, *old.key, answer), 0);
     CPacketProlongKey prolong;
     EXPECT_EQ(prolong.getPackageType(), tesel::PT_PROLONG);
     ASSERT_EQ(prolong.deserializeServerAnswer(&answer), 0);

@@ -30,33 +30,7 @@ tesel::CClient sampleCard(const std::string& surname) {
     return c;
 }
 
-class PeerExchange : public ::testing::Test {
-protected:
-    static void SetUpTestSuite() {
-        try {
-            peer = new PeerProcess();
-        } catch (const std::exception& e) {
-            ADD_FAILURE() << e.what();
-        }
-    }
-    void SetUp() override { ASSERT_NE(peer, nullptr) << "the CA peer did not start"; }
-    static void TearDownTestSuite() {
-        delete peer;
-        peer = nullptr;
-    }
-    static PeerProcess* peer;
-    KeyFolder keys;
-};
-PeerProcess* PeerExchange::peer = nullptr;
-
-// The UUID of an accepted packet: magic followed by the UUID as a string.
-std::string uuidOf(const CBlob& answer) {
-    CBlob m = answer;
-    if (qn::http_transport::readHeader(m) != 0) return {};
-    std::string uuid;
-    m >> &uuid;
-    return m.isMalformed() ? std::string() : uuid;
-}
+class PeerExchange : public PeerSuite<PeerExchange> {};
 
 std::string postCard(PeerProcess& peer, const CBlob& card, Crypto1By1Connect& key) {
     CRegisterClientCardRequest request(card, key);
@@ -64,13 +38,6 @@ std::string postCard(PeerProcess& peer, const CBlob& card, Crypto1By1Connect& ke
     CHttpConnection c = peer.connection();
     EXPECT_EQ(c.send(request), 0);
     return uuidOf(request.getResponse());
-}
-
-int fetchAnswer(PeerProcess& peer, const std::string& uuid, Crypto1By1Connect& key, CBlob& answer) {
-    CPacketOutRequest request(uuid);
-    CHttpConnection c = peer.connection();
-    if (const int r = c.send(request)) return r;
-    return request.decode(answer, key);
 }
 
 }  // namespace

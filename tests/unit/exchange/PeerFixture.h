@@ -27,9 +27,12 @@
 #include "crypto/Crypto1By1Connect.h"
 #include "crypto/CryptoBase.h"
 #include "errors/eErrCodes.h"
+#include "helpers/ByteStrings.h"
 #include "platform/wincrypt.h"
 #include "transport/CGetCACertRequest.h"
+#include "transport/CPacketOutRequest.h"
 #include "transport/common/CHttpConnection.h"
+#include "transport/common/TransportHeader.h"
 
 extern char** environ;
 
@@ -39,16 +42,10 @@ using qn::crypto::Crypto1By1Connect;
 using qn::crypto::eSupportCP;
 using tesel::CBlob;
 
-inline CBlob blobOf(const std::string& s) {
-    return CBlob(reinterpret_cast<const unsigned char*>(s.data()), static_cast<unsigned>(s.size()));
-}
-inline std::string text(const CBlob& b) { return std::string(reinterpret_cast<const char*>(b.getData()), b.getSize()); }
-inline std::string le32(unsigned v) {
-    std::string s(4, '\0');
-    for (int i = 0; i < 4; ++i) s[i] = static_cast<char>((v >> (8 * i)) & 0xFF);
-    return s;
-}
-inline std::string lp(const std::string& bytes) { return le32(static_cast<unsigned>(bytes.size())) + bytes; }
+using test_bytes::blobOf;
+using test_bytes::le32;
+using test_bytes::lp;
+using test_bytes::text;
 
 // A POST with a fixed body (control requests and hand-made packets).
 class RawPost : public CHTTPPostRequest {
@@ -211,5 +208,45 @@ inline std::unique_ptr<Crypto1By1Connect> newPairedKey(PeerProcess& peer, const 
     if (caOut) *caOut = ca;
     return key;
 }
+
+// The UUID of an accepted packet: magic followed by the UUID as a string;
+// "" for any other answer.
+inline std::string uuidOf(const CBlob& answer) {
+    CBlob m = answer;
+    if (qn::http_transport::readHeader(m) != 0) return {};
+    std::string uuid;
+    m >> &uuid;
+    return m.isMalformed() ? std::string() : uuid;
+}
+
+// Fetches the answer to the packet accepted as uuid and opens it with key.
+inline int fetchAnswer(PeerProcess& peer, const std::string& uuid, Crypto1By1Connect& key, CBlob& answer) {
+    CPacketOutRequest request(uuid);
+    CHttpConnection c = peer.connection();
+    if (const int r = c.send(request)) return r;
+    return request.decode(answer, key);
+}
+
+// A test suite whose tests share one CA peer, started before the first and
+// stopped after the last; each test gets its own key folder. Suite is the
+// deriving fixture, so every suite has a peer of its own.
+template <class Suite, class Base = ::testing::Test>
+class PeerSuite : public Base {
+protected:
+    static void SetUpTestSuite() {
+        try {
+            peer = new PeerProcess();
+        } catch (const std::exception& e) {
+            ADD_FAILURE() << e.what();
+        }
+    }
+    void SetUp() override { ASSERT_NE(peer, nullptr) << "the CA peer did not start"; }
+    static void TearDownTestSuite() {
+        delete peer;
+        peer = nullptr;
+    }
+    static inline PeerProcess* peer = nullptr;
+    KeyFolder keys;
+};
 
 }  // namespace exchange_test

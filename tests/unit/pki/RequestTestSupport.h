@@ -8,38 +8,17 @@
 #include "client/CClient.h"
 #include "core/CBlob.h"
 #include "core/TextConvert.h"
+#include "helpers/Hex.h"
 
 namespace reqtest {
 
 using Bytes = std::vector<unsigned char>;
 
-inline std::string hex(const unsigned char* p, std::size_t n) {
-    static const char d[] = "0123456789abcdef";
-    std::string s;
-    for (std::size_t i = 0; i < n; ++i) {
-        s.push_back(d[p[i] >> 4]);
-        s.push_back(d[p[i] & 15]);
-    }
-    return s;
-}
+inline std::string hex(const unsigned char* p, std::size_t n) { return test_hex::toHex(p, n); }
 
 inline std::string hex(const tesel::CBlob& b) { return hex(b.getData(), b.getSize()); }
 
-inline Bytes fromHex(const std::string& text) {
-    Bytes out;
-    int hi = -1;
-    for (char c : text) {
-        int v = (c >= '0' && c <= '9') ? c - '0' : (c >= 'a' && c <= 'f') ? c - 'a' + 10 : -1;
-        if (v < 0) continue;
-        if (hi < 0) {
-            hi = v;
-        } else {
-            out.push_back(static_cast<unsigned char>(hi * 16 + v));
-            hi = -1;
-        }
-    }
-    return out;
-}
+using test_hex::fromHex;
 
 // CP1251 text from UTF-8 source text.
 inline std::string ansi(const char* utf8) { return tesel::convertFromUTF8(utf8); }

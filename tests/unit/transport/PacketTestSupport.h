@@ -10,6 +10,7 @@
 #include "core/CBlob.h"
 #include "crypto/CspTestSupport.h"
 #include "crypto/Crypto1By1Connect.h"
+#include "helpers/ByteStrings.h"
 
 namespace packets_test {
 
@@ -17,19 +18,10 @@ using qn::crypto::Crypto1By1Connect;
 using qn::crypto::eSupportCP;
 using tesel::CBlob;
 
-inline CBlob blobOf(const std::string& s) {
-    return CBlob(reinterpret_cast<const unsigned char*>(s.data()), static_cast<unsigned>(s.size()));
-}
-
-inline std::string text(const CBlob& b) { return std::string(reinterpret_cast<const char*>(b.getData()), b.getSize()); }
-
-inline std::string le32(unsigned v) {
-    std::string s(4, '\0');
-    for (int i = 0; i < 4; ++i) s[i] = static_cast<char>((v >> (8 * i)) & 0xFF);
-    return s;
-}
-
-inline std::string lp(const std::string& bytes) { return le32(static_cast<unsigned>(bytes.size())) + bytes; }
+using test_bytes::blobOf;
+using test_bytes::le32;
+using test_bytes::lp;
+using test_bytes::text;
 
 inline std::unique_ptr<Crypto1By1Connect> newKey(const std::string& container, eSupportCP kind) {
     Crypto1By1Connect* raw = nullptr;
