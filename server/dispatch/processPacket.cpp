@@ -7,6 +7,7 @@
 
 #include "server/CWebPacket.h"
 #include "server/eCommand.h"
+#include "webpackets/CEgrulInfoWebPacket.h"
 #include "webpackets/CGetCurrentCSPWebPacket.h"
 #include "webpackets/CGetErrorListWebPacket.h"
 #include "webpackets/CSetRootCALkCertsWebPacket.h"
@@ -59,7 +60,7 @@ constexpr CommandEntry kCommands[] = {
     unavailable(RELEASED_CERT, kPayload),                       // CReleasedCertWebPacket
     unavailable(SAVE_CLIENT_CARD, kNoPayload),                  // CSaveClientCardWebPacket
     unavailable(LOAD_AUTH_CERT_INFO, kNoPayload),               // CLoadAuthCertInfoWebPacket
-    unavailable(EGRUL_INFO, kPayload),                          // CEgrulInfoWebPacket
+    withPayload<CEgrulInfoWebPacket>(EGRUL_INFO),
     withoutPayload<CGetCurrentCSPWebPacket>(GET_CURRENT_CSP),
     unavailable(SET_REQUESTED_CSP, kPayload),                   // CSetRequestedCSPWebPacket
     unavailable(SET_ENH_OID, kPayload),                         // CSetEnhOidWebPacket
