@@ -766,7 +766,10 @@ export class PellamoClient {
     this.socket = null;
     for (const uid of this.order) {
       const p = this.pending.get(uid);
-      if (p) p.fail(new PellamoProtocolError(why, p.code));
+      if (p) {
+        clearTimeout(p.timer);
+        p.fail(new PellamoProtocolError(why, p.code));
+      }
     }
     this.pending.clear();
     this.order = [];
