@@ -9,6 +9,7 @@
 #include "server/eCommand.h"
 #include "webpackets/BuildPartnerCardWebPacket.h"
 #include "webpackets/CCreatePartnerCardWebPacket.h"
+#include "webpackets/CEgrulInfoWebPacket.h"
 #include "webpackets/CGetClientCardByConvertQnWebPacket.h"
 #include "webpackets/CGetCurrentCSPWebPacket.h"
 #include "webpackets/CGetErrorListWebPacket.h"
@@ -74,7 +75,7 @@ constexpr CommandEntry kCommands[] = {
     withPayload<CReleasedCertWebPacket>(RELEASED_CERT),
     withoutPayload<CSaveClientCardWebPacket>(SAVE_CLIENT_CARD),
     unavailable(LOAD_AUTH_CERT_INFO, kNoPayload),               // CLoadAuthCertInfoWebPacket
-    unavailable(EGRUL_INFO, kPayload),                          // CEgrulInfoWebPacket
+    withPayload<CEgrulInfoWebPacket>(EGRUL_INFO),
     withoutPayload<CGetCurrentCSPWebPacket>(GET_CURRENT_CSP),
     withPayload<CSetRequestedCSPWebPacket>(SET_REQUESTED_CSP),
     withPayload<CSetEnhOidWebPacket>(SET_ENH_OID),
