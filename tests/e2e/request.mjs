@@ -264,6 +264,39 @@ test('a rejected answer gives 34, removes the key pair and adds nothing', async 
   assert.equal(storeFiles().length, before);
 });
 
+test('two connections run 122 and 126 at the same time, repeatedly', async () => {
+  const tabs = [page, await connect()];
+  try {
+    for (let round = 0; round < 4; round += 1) {
+      const id = nextId();
+      const pin = envelopePin('1234567');
+      const card = applicant(id, 80);
+      await addEnvelope(card, pin, 80);
+      await expectResult(124, enc.str(pin), 0);
+      await expectResult(120, enc.str(id), 0);
+      const names = tabs.map((_, i) => `tab${i}_round${round}`);
+      const replies = await Promise.all(tabs.map((t, i) => t.send(122, enc.str(names[i]))));
+      const uuids = [];
+      for (const [i, reply] of replies.entries()) {
+        assert.equal(reply.result, 0, `122 of tab ${i}`);
+        const r = reply.reader();
+        r.str();
+        r.i32();
+        assert.equal(r.str(), '\\\\.\\FILES\\' + names[i], 'each tab gets its own container');
+        // The envelope is used once per request: open it again for the next.
+        await addEnvelope(card, pin, 80);
+        uuids.push(await postRequest(r.blob()));
+      }
+      const installs = await Promise.all(
+        tabs.map((t, i) => t.send(126, enc.cat(enc.str(uuids[i]), enc.str(names[i]), enc.i32(80)))),
+      );
+      installs.forEach((reply, i) => assert.equal(reply.result, 0, `126 of tab ${i}, round ${round}`));
+    }
+  } finally {
+    tabs[1].close();
+  }
+});
+
 test('short payloads answer 1 with no payload', async () => {
   for (const command of [40, 42, 54, 56, 120, 122, 124, 126, 140, 142, 152]) {
     const reply = await expectResult(command, Buffer.from([1, 0]), 1, command === 56 ? 56 : command + 1);
