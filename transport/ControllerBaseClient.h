@@ -7,6 +7,8 @@
 
 #include <mutex>
 
+#include "client/CClient.h"
+#include "platform/wincrypt.h"
 #include "transport/CPacketProlongKey.h"
 
 class ControllerBaseClient {
@@ -23,6 +25,14 @@ public:
     CPacket_PKCS10_Client_Base* getCurrentClientPacket() const;
     // Makes packet current; the controller destroys it later only if owned.
     void setCurrentClientPacket(CPacket_PKCS10_Client_Base* packet, bool owned);
+
+    // Fills card from the certificate's subject: owner kind, product
+    // template, INN, OGRN (else OGRNIP), KPP (from "KPP=" in the
+    // unstructured name; unchanged when there is none), company, surname,
+    // given name split into name and patronymic at its first blank, SNILS,
+    // position, e-mail, region, city and street (house, korpus and apartment
+    // emptied), and the purpose OID texts. 1 for a null certificate, else 0.
+    unsigned loadCardFromCert(const CERT_CONTEXT* cert, tesel::CClient& card) const;
 
 private:
     void replace(CPacket_PKCS10_Client_Base* packet, bool owned);

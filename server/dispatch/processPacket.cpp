@@ -7,9 +7,19 @@
 
 #include "server/CWebPacket.h"
 #include "server/eCommand.h"
+#include "webpackets/CAuthWebPacket.h"
+#include "webpackets/CCertListWebPacket.h"
+#include "webpackets/CDecryptPacketInWebPacket.h"
+#include "webpackets/CDecryptRawQnCardWebPacket.h"
+#include "webpackets/CDecryptVerifyWebPacket.h"
+#include "webpackets/CEncryptSignWebPacket.h"
 #include "webpackets/CGetCurrentCSPWebPacket.h"
 #include "webpackets/CGetErrorListWebPacket.h"
+#include "webpackets/CLoadAuthCertInfoWebPacket.h"
+#include "webpackets/CSetCertStoreWebPacket.h"
+#include "webpackets/CSetQnCACertWebPacket.h"
 #include "webpackets/CSetRootCALkCertsWebPacket.h"
+#include "webpackets/CSignPacketWebPacket.h"
 
 namespace {
 
@@ -48,9 +58,9 @@ constexpr CommandEntry unavailable(eCommand request, bool takesPayload) {
 constexpr CommandEntry kCommands[] = {
     withPayload<CSetRootCALkCertsWebPacket>(SET_ROOT_CA_LK_CERTS),
     withoutPayload<CGetErrorListWebPacket>(GET_ERROR_LIST),
-    unavailable(SET_CERT_STORE, kPayload),                      // CSetCertStoreWebPacket
-    unavailable(CERT_LIST, kNoPayload),                         // CCertListWebPacket
-    unavailable(AUTH, kPayload),                                // CAuthWebPacket
+    withPayload<CSetCertStoreWebPacket>(SET_CERT_STORE),
+    withoutPayload<CCertListWebPacket>(CERT_LIST),
+    withPayload<CAuthWebPacket>(AUTH),
     unavailable(PROLONG_KEY, kNoPayload),                       // CProlongKeyWebPacket
     unavailable(PROLONG_KEY_REGISTER, kNoPayload),              // CProlongKeyRegisterWebPacket
     unavailable(LOAD_RELEASED_CERT_TO_CONTAINER, kPayload),     // CLoadReleasedCertToContainerWebPacket
@@ -58,17 +68,17 @@ constexpr CommandEntry kCommands[] = {
     unavailable(SET_DOC_ATTACHMENT, kPayload),                  // CSetDocAttachmentWebPacket
     unavailable(RELEASED_CERT, kPayload),                       // CReleasedCertWebPacket
     unavailable(SAVE_CLIENT_CARD, kNoPayload),                  // CSaveClientCardWebPacket
-    unavailable(LOAD_AUTH_CERT_INFO, kNoPayload),               // CLoadAuthCertInfoWebPacket
+    withoutPayload<CLoadAuthCertInfoWebPacket>(LOAD_AUTH_CERT_INFO),
     unavailable(EGRUL_INFO, kPayload),                          // CEgrulInfoWebPacket
     withoutPayload<CGetCurrentCSPWebPacket>(GET_CURRENT_CSP),
     unavailable(SET_REQUESTED_CSP, kPayload),                   // CSetRequestedCSPWebPacket
     unavailable(SET_ENH_OID, kPayload),                         // CSetEnhOidWebPacket
-    unavailable(DECRYPT_RAW_QN_CARD, kPayload),                 // CDecryptRawQnCardWebPacket
+    withPayload<CDecryptRawQnCardWebPacket>(DECRYPT_RAW_QN_CARD),
     unavailable(DECRYPT_CLIENT_CERT, kPayload),                 // CDecryptClientCertWebPacket
-    unavailable(DECRYPT_PACKET_IN, kPayload),                   // CDecryptPacketInWebPacket
-    unavailable(ENCRYPT_SIGN, kPayload),                        // CEncryptSignWebPacket
-    unavailable(DECRYPT_VERIFY, kPayload),                      // CDecryptVerifyWebPacket
-    unavailable(SIGN_PACKET, kPayload),                         // CSignPacketWebPacket
+    withPayload<CDecryptPacketInWebPacket>(DECRYPT_PACKET_IN),
+    withPayload<CEncryptSignWebPacket>(ENCRYPT_SIGN),
+    withPayload<CDecryptVerifyWebPacket>(DECRYPT_VERIFY),
+    withPayload<CSignPacketWebPacket>(SIGN_PACKET),
     unavailable(GET_CLIENT_CARD_BY_CONVERT_QN, kPayload),       // CGetClientCardByConvertQnWebPacket
     unavailable(SEND_P10_CLIENT_REQUEST, kPayload),             // CSendP10ClientRequestWebPacket
     unavailable(SET_CONVERT_PIN, kPayload),                     // CSetConvertPinWebPacket
@@ -76,7 +86,7 @@ constexpr CommandEntry kCommands[] = {
     unavailable(BUILD_PARTNER_CARD, kPayload),                  // BuildPartnerCardWebPacket
     unavailable(CREATE_PARTNER_CARD, kPayload),                 // CCreatePartnerCardWebPacket
     unavailable(VEDEVA_REG_ABONENT, kPayload),                  // CVedevaRegAbonentWebPacket
-    unavailable(SET_QN_CA_CERT, kPayload),                      // CSetQnCACertWebPacket
+    withPayload<CSetQnCACertWebPacket>(SET_QN_CA_CERT),
     unavailable(UPLOAD_CERT_TO_CONTAINER, kPayload),            // CUploadCertToContainerWebPacket
 };
 static_assert(std::size(kCommands) == 32, "one entry per request code");
