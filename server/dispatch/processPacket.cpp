@@ -13,6 +13,7 @@
 #include "webpackets/CDecryptRawQnCardWebPacket.h"
 #include "webpackets/CDecryptVerifyWebPacket.h"
 #include "webpackets/CEncryptSignWebPacket.h"
+#include "webpackets/CEgrulInfoWebPacket.h"
 #include "webpackets/CGetCurrentCSPWebPacket.h"
 #include "webpackets/CGetErrorListWebPacket.h"
 #include "webpackets/CLoadAuthCertInfoWebPacket.h"
@@ -69,7 +70,7 @@ constexpr CommandEntry kCommands[] = {
     unavailable(RELEASED_CERT, kPayload),                       // CReleasedCertWebPacket
     unavailable(SAVE_CLIENT_CARD, kNoPayload),                  // CSaveClientCardWebPacket
     withoutPayload<CLoadAuthCertInfoWebPacket>(LOAD_AUTH_CERT_INFO),
-    unavailable(EGRUL_INFO, kPayload),                          // CEgrulInfoWebPacket
+    withPayload<CEgrulInfoWebPacket>(EGRUL_INFO),
     withoutPayload<CGetCurrentCSPWebPacket>(GET_CURRENT_CSP),
     unavailable(SET_REQUESTED_CSP, kPayload),                   // CSetRequestedCSPWebPacket
     unavailable(SET_ENH_OID, kPayload),                         // CSetEnhOidWebPacket
