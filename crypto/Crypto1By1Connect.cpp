@@ -101,6 +101,16 @@ unsigned Crypto1By1Connect::decryptMessage(const tesel::CBlob& packet, tesel::CB
     return Crypto::decryptMessage(packet, m_side, out);
 }
 
+unsigned Crypto1By1Connect::encryptMessageInto(const tesel::CBlob& plain, unsigned headRoom, unsigned tailRoom,
+                                               tesel::CBlob& out) {
+    return Crypto::encryptMessageInto(plain, m_side, headRoom, tailRoom, out);
+}
+
+unsigned Crypto1By1Connect::decryptMessageAt(const tesel::CBlob& packet, unsigned from, unsigned n,
+                                             tesel::CBlob& out) {
+    return Crypto::decryptMessageAt(packet, from, n, m_side, out);
+}
+
 unsigned Crypto1By1Connect::verifySignMessage(const tesel::CBlob& signedData) const {
     return Crypto::verifySignMessage(signedData, m_side.getPublicKey());
 }
