@@ -42,8 +42,10 @@ int CEgrulInfoWebPacket::process(tesel::CBlob& reply) {
         value = tesel::convertToUTF8(value);
         size += tesel::CBlob::sizeOf(value);
     }
-    reply = codeAnswer(ERR_OK, tesel::CBlob::sizeOfInt() + size);
-    reply.serialize(size);
-    for (const std::string& value : values) reply.serialize(value);
+    // Constructed, not assigned: assignment would put the cursor back to the start.
+    tesel::CBlob answer = codeAnswer(ERR_OK, tesel::CBlob::sizeOfInt() + size);
+    answer.serialize(size);
+    for (const std::string& value : values) answer.serialize(value);
+    reply = std::move(answer);
     return 0;
 }
