@@ -1,0 +1,334 @@
+// Shared pieces of the end-to-end suites: the wire format of the command
+// envelope and its payload fields, the local CA peer (tools/ca-peer) and the
+// program started as processes, and a WebSocket client that matches replies
+// to requests by uid.
+//
+//   import { startPeer, startProgram, connect, enc, Reader, stopAll } from './lib/harness.mjs';
+//
+// Every started process is killed by stopAll() and when the test process ends.
+import { spawn } from 'node:child_process';
+import fs from 'node:fs';
+import net from 'node:net';
+import os from 'node:os';
+import path from 'node:path';
+import { fileURLToPath } from 'node:url';
+import WebSocket from 'ws';
+
+const here = path.dirname(fileURLToPath(import.meta.url));
+export const repoRoot = path.resolve(here, '..', '..', '..');
+export const PLUGIN_PORT = 3000;
+export const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
+
+// ---------------------------------------------------------------- wire format
+
+// Payload field encoders: 32-bit little-endian integers; strings and blobs as
+// a 32-bit length and the bytes (strings in UTF-8 unless given as bytes).
+export const enc = {
+  u32(v) {
+    const b = Buffer.alloc(4);
+    b.writeUInt32LE(v >>> 0);
+    return b;
+  },
+  i32(v) {
+    const b = Buffer.alloc(4);
+    b.writeInt32LE(v | 0);
+    return b;
+  },
+  str(s) {
+    const bytes = typeof s === 'string' ? Buffer.from(s, 'utf8') : Buffer.from(s);
+    return Buffer.concat([enc.u32(bytes.length), bytes]);
+  },
+  blob(b) {
+    return enc.str(Buffer.from(b));
+  },
+  cat(...parts) {
+    return Buffer.concat(parts.map((p) => Buffer.from(p)));
+  },
+};
+
+// uid (string), format field, command code, payload.
+export function envelope(uid, command, payload = Buffer.alloc(0), format = 0) {
+  return Buffer.concat([enc.str(uid), enc.u32(format), enc.u32(command), Buffer.from(payload)]);
+}
+
+// A cursor over a reply payload; every read throws past the end, so a short
+// reply fails the test instead of yielding garbage.
+export class Reader {
+  constructor(buffer) {
+    this.buf = Buffer.from(buffer);
+    this.at = 0;
+  }
+  need(n) {
+    if (this.at + n > this.buf.length) {
+      throw new Error(`reply too short: need ${n} bytes at ${this.at} of ${this.buf.length}`);
+    }
+  }
+  u32() {
+    this.need(4);
+    const v = this.buf.readUInt32LE(this.at);
+    this.at += 4;
+    return v;
+  }
+  i32() {
+    this.need(4);
+    const v = this.buf.readInt32LE(this.at);
+    this.at += 4;
+    return v;
+  }
+  bytes(n) {
+    this.need(n);
+    const v = this.buf.subarray(this.at, this.at + n);
+    this.at += n;
+    return v;
+  }
+  blob() {
+    return this.bytes(this.u32());
+  }
+  str() {
+    return this.blob().toString('utf8');
+  }
+  get remaining() {
+    return this.buf.length - this.at;
+  }
+  end() {
+    if (this.remaining !== 0) throw new Error(`${this.remaining} bytes left over in the reply`);
+  }
+}
+
+// uid, format field, answer code, result, then the payload bytes.
+export function parseReply(message) {
+  const r = new Reader(message);
+  const uid = r.str();
+  const format = r.u32();
+  const answer = r.u32();
+  const result = r.u32();
+  return { uid, format, answer, result, payload: r.buf.subarray(r.at), reader: () => new Reader(r.buf.subarray(r.at)) };
+}
+
+// ----------------------------------------------------------------- processes
+
+const children = new Set();
+const tempDirs = new Set();
+
+export function tempDir(prefix = 'pellamo-e2e-') {
+  const dir = fs.mkdtempSync(path.join(os.tmpdir(), prefix));
+  tempDirs.add(dir);
+  return dir;
+}
+
+function track(child, name) {
+  const proc = { child, name, stdout: '', stderr: '', exited: null };
+  child.stdout.setEncoding('utf8');
+  child.stderr.setEncoding('utf8');
+  child.stdout.on('data', (d) => (proc.stdout += d));
+  child.stderr.on('data', (d) => (proc.stderr += d));
+  proc.exit = new Promise((resolve) => {
+    child.once('exit', (code, signal) => {
+      proc.exited = { code, signal };
+      children.delete(proc);
+      resolve(proc.exited);
+    });
+  });
+  children.add(proc);
+  return proc;
+}
+
+async function waitFor(predicate, what, timeoutMs = 15000) {
+  const deadline = Date.now() + timeoutMs;
+  while (Date.now() < deadline) {
+    if (await predicate()) return;
+    await sleep(20);
+  }
+  throw new Error(`timed out waiting for ${what}`);
+}
+
+export function portAccepts(port, host = '127.0.0.1') {
+  return new Promise((resolve) => {
+    const socket = net.connect({ host, port });
+    socket.once('connect', () => {
+      socket.destroy();
+      resolve(true);
+    });
+    socket.once('error', () => resolve(false));
+  });
+}
+
+export async function stop(proc, signal = 'SIGTERM', timeoutMs = 5000) {
+  if (proc.exited) return proc.exited;
+  proc.child.kill(signal);
+  const timer = sleep(timeoutMs).then(() => null);
+  const outcome = await Promise.race([proc.exit, timer]);
+  if (outcome) return outcome;
+  proc.child.kill('SIGKILL');
+  return proc.exit;
+}
+
+export async function stopAll() {
+  await Promise.all([...children].map((p) => stop(p)));
+  for (const dir of tempDirs) fs.rmSync(dir, { recursive: true, force: true });
+  tempDirs.clear();
+}
+
+process.on('exit', () => {
+  for (const p of children) p.child.kill('SIGKILL');
+});
+
+// The peer binary next to the program in the build tree, unless given.
+export function peerPath(programPath) {
+  return path.resolve(process.env.CA_PEER ?? path.join(path.dirname(programPath), 'tools', 'ca-peer', 'ca-peer'));
+}
+
+// Starts tools/ca-peer on a free loopback port with a new state folder.
+// Returns { proc, port, url, state, get(path), post(path, body), control(path, body) }.
+export async function startPeer(peerBinary, { hold = false, state = tempDir('pellamo-peer-'), args = [] } = {}) {
+  const argv = ['--state', state, '--port', '0', ...(hold ? ['--hold'] : []), ...args];
+  const proc = track(spawn(peerBinary, argv, { stdio: ['ignore', 'pipe', 'pipe'] }), 'ca-peer');
+  await waitFor(() => /listening on http:\/\/[^:]+:(\d+)/.test(proc.stdout) || proc.exited, 'ca-peer to listen');
+  const m = /listening on http:\/\/[^:]+:(\d+)/.exec(proc.stdout);
+  if (!m) throw new Error(`ca-peer did not start: ${proc.stderr}`);
+  const port = Number(m[1]);
+  const url = `http://127.0.0.1:${port}`;
+  const call = async (method, p, body) => {
+    const res = await fetch(url + p, { method, body: body === undefined ? undefined : Buffer.from(body) });
+    return { status: res.status, body: Buffer.from(await res.arrayBuffer()) };
+  };
+  return {
+    proc,
+    port,
+    url,
+    state,
+    get: (p) => call('GET', p),
+    post: (p, body) => call('POST', p, body ?? Buffer.alloc(0)),
+    control: (p, body) => call(body === undefined ? 'GET' : 'POST', '/control/' + p, body),
+  };
+}
+
+// Starts a stand-in service of tools/ (a Python script taking --port) on a
+// free loopback port. Returns { proc, port, url, get(path), requests(),
+// reset() }; requests() lists the request targets the stand-in received
+// (its /control/requests endpoint).
+export async function startStandIn(script, args = []) {
+  const argv = [path.join(repoRoot, 'tools', script), '--port', '0', ...args];
+  const proc = track(spawn('python3', argv, { stdio: ['ignore', 'pipe', 'pipe'] }), script);
+  await waitFor(() => /listening on http:\/\/[^:]+:(\d+)/.test(proc.stdout) || proc.exited, `${script} to listen`);
+  const m = /listening on http:\/\/[^:]+:(\d+)/.exec(proc.stdout);
+  if (!m) throw new Error(`${script} did not start: ${proc.stderr}`);
+  const port = Number(m[1]);
+  const url = `http://127.0.0.1:${port}`;
+  const call = async (method, p, body) => {
+    const res = await fetch(url + p, { method, body: body === undefined ? undefined : Buffer.from(body) });
+    return { status: res.status, body: Buffer.from(await res.arrayBuffer()) };
+  };
+  return {
+    proc,
+    port,
+    url,
+    get: (p) => call('GET', p),
+    post: (p, body) => call('POST', p, body),
+    requests: async () => JSON.parse((await call('GET', '/control/requests')).body.toString('utf8')),
+    reset: () => call('GET', '/control/reset'),
+  };
+}
+
+// settings.dat: signature, version 106, transport host and port.
+export function settingsFile(host, port) {
+  const h = Buffer.from(host, 'latin1');
+  return Buffer.concat([Buffer.from([0x1d, 0xf1, 0xde, 0xff]), enc.u32(106), enc.u32(h.length), h, enc.u32(port)]);
+}
+
+// Starts the program in a new working directory whose settings name the
+// transport server host:port (a closed loopback port when none is given, so
+// that the start-up update check fails at once) and with a key folder of its
+// own (PELLAMO_CSP_DIR). Resolves once port 3000 accepts connections.
+// Returns { proc, dir, cspDir }.
+export async function startProgram(program, { transportPort = 9, host = '127.0.0.1', cspDir, env = {}, dir } = {}) {
+  const work = dir ?? tempDir('pellamo-prog-');
+  const keys = cspDir ?? path.join(work, 'csp');
+  fs.mkdirSync(path.join(work, 'data'), { recursive: true });
+  fs.mkdirSync(keys, { recursive: true });
+  if (!fs.existsSync(path.join(work, 'data', 'settings.dat'))) {
+    fs.writeFileSync(path.join(work, 'data', 'settings.dat'), settingsFile(host, transportPort));
+  }
+  const child = spawn(path.resolve(program), [], {
+    cwd: work,
+    stdio: ['ignore', 'pipe', 'pipe'],
+    env: { ...process.env, PELLAMO_CSP_DIR: keys, ...env },
+  });
+  const proc = track(child, 'pellamo');
+  await waitFor(async () => proc.exited || (await portAccepts(PLUGIN_PORT)), 'pellamo to listen on port 3000');
+  if (proc.exited) throw new Error(`pellamo exited at start: ${JSON.stringify(proc.exited)} ${proc.stderr}`);
+  return { proc, dir: work, cspDir: keys };
+}
+
+// ------------------------------------------------------------------- client
+
+// A WebSocket connection to the program. send(command, payload) resolves with
+// the parsed reply of that request (matched by uid), or null when the
+// connection closes without one.
+export async function connect(url = `ws://127.0.0.1:${PLUGIN_PORT}/`, options = {}) {
+  const ws = new WebSocket(url, options);
+  ws.binaryType = 'nodebuffer';
+  await new Promise((resolve, reject) => {
+    ws.once('open', resolve);
+    ws.once('error', reject);
+  });
+  const pending = new Map();
+  let counter = 0;
+  ws.on('message', (data) => {
+    const reply = parseReply(data);
+    const waiter = pending.get(reply.uid);
+    if (waiter) {
+      pending.delete(reply.uid);
+      waiter.resolve(reply);
+    }
+  });
+  ws.on('close', () => {
+    for (const waiter of pending.values()) waiter.resolve(null);
+    pending.clear();
+  });
+  return {
+    ws,
+    send(command, payload = Buffer.alloc(0), { uid = `u${++counter}`, timeoutMs = 60000 } = {}) {
+      return new Promise((resolve, reject) => {
+        if (ws.readyState !== WebSocket.OPEN) return resolve(null);
+        const timer = setTimeout(() => {
+          pending.delete(uid);
+          reject(new Error(`no reply to command ${command} within ${timeoutMs} ms`));
+        }, timeoutMs);
+        pending.set(uid, {
+          resolve: (r) => {
+            clearTimeout(timer);
+            resolve(r);
+          },
+        });
+        ws.send(envelope(uid, command, payload));
+      });
+    },
+    close() {
+      ws.close();
+    },
+  };
+}
+
+// --------------------------------------------------------------- test runner
+
+// A minimal runner with the output of the landed suites: prints each case and
+// "N passed, M failed", stops every process, exits non-zero on any failure.
+export async function runCases(cases) {
+  let passed = 0;
+  let failed = 0;
+  for (const [name, fn] of cases) {
+    const started = Date.now();
+    try {
+      await fn();
+      passed += 1;
+      console.log(`ok   ${name} (${Date.now() - started} ms)`);
+    } catch (err) {
+      failed += 1;
+      console.log(`FAIL ${name}\n     ${err && err.stack ? err.stack : err}`);
+    }
+  }
+  await stopAll();
+  console.log(`${passed} passed, ${failed} failed`);
+  process.exit(failed === 0 ? 0 : 1);
+}
