@@ -1,6 +1,8 @@
 // The token provider against the software token: key pairs, blobs,
 // signatures, messages, containers and the device-specific paths.
+#include <atomic>
 #include <map>
+#include <thread>
 
 #include "TokenTestSupport.h"
 #include "crypto/C_ASN1.h"
@@ -345,4 +347,43 @@ TEST_F(CryptoP11Test, CloneSharesTheSessionUntilTheLastHolderGoes) {
     tesel::CBlob again;
     EXPECT_EQ(copy->getPublicKeyBlob(again), kOk);
     EXPECT_EQ(again, blob);
+}
+
+TEST_F(CryptoP11Test, ProvidersOfSeveralThreadsAndOneSharedSession) {
+    unsigned r = 0;
+    auto shared = create("threads", CP_RUTOKEN_GOST2012_256, r);
+    ASSERT_EQ(r, kOk);
+    tesel::CBlob blob;
+    ASSERT_EQ(shared->getPublicKeyBlob(blob), kOk);
+    std::vector<std::thread> threads;
+    std::atomic<int> failures{0};
+    for (int t = 0; t < 6; ++t) {
+        threads.emplace_back([&, t] {
+            // Half open providers of their own; half use clones of one
+            // session, whose multi-call operations must not interleave.
+            std::shared_ptr<CryptoProviderQn> p;
+            if (t % 2) {
+                CryptoP11* raw = nullptr;
+                if (CryptoP11::init("threads", CP_RUTOKEN_GOST2012_256, &raw) != kOk) {
+                    ++failures;
+                }
+                p.reset(raw);
+            } else {
+                p = shared->clone();
+            }
+            for (int i = 0; i < 10 && p; ++i) {
+                tesel::CBlob signedData;
+                Crypto2SideInfo self;
+                if (p->signMessage(blobOf(Bytes(2000 + i, static_cast<unsigned char>(t))), signedData) != kOk ||
+                    p->importPublicKey2Side(blob, self) != kOk ||
+                    p->verifySignMessage(signedData, self.getPublicKey()) != kOk) {
+                    ++failures;
+                }
+            }
+        });
+    }
+    for (auto& th : threads) {
+        th.join();
+    }
+    EXPECT_EQ(failures.load(), 0);
 }
