@@ -22,6 +22,8 @@ packages=(
   libboost-dev
   libcurl4-openssl-dev
   libgcrypt20-dev
+  libp11-kit-dev
+  opensc softhsm2
   libssl-dev openssl libengine-gost-openssl
   libgtest-dev googletest libgmock-dev
   libbenchmark-dev
@@ -37,7 +39,7 @@ done
 if [ "${#missing[@]}" -gt 0 ] || [ "${PELLAMO_APT_UPDATE:-0}" = 1 ]; then
   export DEBIAN_FRONTEND=noninteractive
   apt-get update
-  apt-get install -y --no-install-recommends "${missing[@]}"
+  apt-get -o DPkg::Lock::Timeout=900 install -y --no-install-recommends "${missing[@]}"
 fi
 # Debian's own nodejs ships npm separately; other builds bundle it.
 if ! command -v npm >/dev/null 2>&1; then
