@@ -26,6 +26,7 @@
 #include "webpackets/CSetRequestedCSPWebPacket.h"
 #include "webpackets/CSetRootCALkCertsWebPacket.h"
 #include "webpackets/CUploadCertToContainerWebPacket.h"
+#include "webpackets/CVedevaRegAbonentWebPacket.h"
 
 namespace {
 
@@ -91,7 +92,7 @@ constexpr CommandEntry kCommands[] = {
     withPayload<CLoadReleasedCertToContainerQnWebPacket>(LOAD_RELEASED_CERT_TO_CONTAINER_QN),
     withPayload<BuildPartnerCardWebPacket>(BUILD_PARTNER_CARD),
     withPayload<CCreatePartnerCardWebPacket>(CREATE_PARTNER_CARD),
-    unavailable(VEDEVA_REG_ABONENT, kPayload),                  // CVedevaRegAbonentWebPacket
+    withPayload<CVedevaRegAbonentWebPacket>(VEDEVA_REG_ABONENT),
     unavailable(SET_QN_CA_CERT, kPayload),                      // CSetQnCACertWebPacket
     withPayload<CUploadCertToContainerWebPacket>(UPLOAD_CERT_TO_CONTAINER),
 };
