@@ -59,7 +59,10 @@ TEST_F(RegionalPacket, RefusedAtTheSizeLimitAndWithoutAProvider) {
     ASSERT_EQ(buildVedevaRegAbonentRequest(CBlob(100), CBlob(), CBlob(), "", *keys.a, packet), 0);
     const unsigned overhead = packet.getSize() - 100;
     // A small limit in place of the program's 10 MiB, so the test stays quick.
-    const unsigned saved = ht::getMaxPacketSize();
+    struct LimitGuard {
+        unsigned saved = ht::getMaxPacketSize();
+        ~LimitGuard() { ht::setMaxPacketSize(saved); }
+    } guard;
     const unsigned limit = 64 * 1024;
     ht::setMaxPacketSize(limit);
 
@@ -69,7 +72,6 @@ TEST_F(RegionalPacket, RefusedAtTheSizeLimitAndWithoutAProvider) {
     EXPECT_EQ(text(out), "unchanged");
     EXPECT_EQ(buildVedevaRegAbonentRequest(CBlob(), CBlob(limit - overhead - 1), CBlob(), "", *keys.a, out), 0);
     EXPECT_EQ(out.getSize(), limit - 1);
-    ht::setMaxPacketSize(saved);
 
     Crypto1By1Connect empty;
     EXPECT_EQ(buildVedevaRegAbonentRequest(CBlob(), CBlob(), CBlob(), "", empty, out), ERR_CSP_NOT_INITIALIZED);
