@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "crypto/CryptoApi.h"
+#include "crypto/CryptoP11.h"
 #include "crypto/CspAlgorithms.h"
 #include "errors/eErrCodes.h"
 
@@ -96,7 +97,10 @@ unsigned Crypto1By1Connect::remove(const std::string& container, eSupportCP kind
     if (getSupportCryptoInterface(kind) == 1) {
         return CryptoApi::remove(container, kind);
     }
-    return ERR_INTERNAL;  // token kinds: served by the PKCS#11 provider
+    if (getSupportCryptoInterface(kind) == 2) {
+        return CryptoP11::remove(container, kind);
+    }
+    return ERR_INTERNAL;
 }
 
 unsigned Crypto1By1Connect::getPublicKey(tesel::CBlob& out) const { return getPublicKeyBlob(out); }

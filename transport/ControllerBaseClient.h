@@ -34,7 +34,12 @@ public:
     // run) when there is none.
     bool withCurrentClientPacket(const std::function<void(CPacket_PKCS10_Client_Base&)>& use) const;
 
-    // Fills the card from the certificate's subject and purposes.
+    // Fills card from the certificate's subject: owner kind, product
+    // template, INN, OGRN (else OGRNIP), KPP (from "KPP=" in the
+    // unstructured name; unchanged when there is none), company, surname,
+    // given name split into name and patronymic at its first blank, SNILS,
+    // position, e-mail, region, city and street (house, korpus and apartment
+    // emptied), and the purpose OID texts. 1 for a null certificate, else 0.
     unsigned loadCardFromCert(const CERT_CONTEXT* cert, tesel::CClient& card) const;
 
 private:

@@ -8,23 +8,33 @@
 #include "server/CWebPacket.h"
 #include "server/eCommand.h"
 #include "webpackets/BuildPartnerCardWebPacket.h"
+#include "webpackets/CAuthWebPacket.h"
+#include "webpackets/CCertListWebPacket.h"
 #include "webpackets/CCreatePartnerCardWebPacket.h"
+#include "webpackets/CDecryptPacketInWebPacket.h"
+#include "webpackets/CDecryptRawQnCardWebPacket.h"
+#include "webpackets/CDecryptVerifyWebPacket.h"
+#include "webpackets/CEncryptSignWebPacket.h"
 #include "webpackets/CEgrulInfoWebPacket.h"
 #include "webpackets/CGetClientCardByConvertQnWebPacket.h"
 #include "webpackets/CGetCurrentCSPWebPacket.h"
 #include "webpackets/CGetErrorListWebPacket.h"
+#include "webpackets/CLoadAuthCertInfoWebPacket.h"
 #include "webpackets/CLoadReleasedCertToContainerQnWebPacket.h"
 #include "webpackets/CLoadReleasedCertToContainerWebPacket.h"
 #include "webpackets/CProlongKeyRegisterWebPacket.h"
 #include "webpackets/CReleasedCertWebPacket.h"
 #include "webpackets/CSaveClientCardWebPacket.h"
 #include "webpackets/CSendP10ClientRequestWebPacket.h"
+#include "webpackets/CSetCertStoreWebPacket.h"
 #include "webpackets/CSetClientInfoWebPacket.h"
 #include "webpackets/CSetConvertPinWebPacket.h"
 #include "webpackets/CSetDocAttachmentWebPacket.h"
 #include "webpackets/CSetEnhOidWebPacket.h"
+#include "webpackets/CSetQnCACertWebPacket.h"
 #include "webpackets/CSetRequestedCSPWebPacket.h"
 #include "webpackets/CSetRootCALkCertsWebPacket.h"
+#include "webpackets/CSignPacketWebPacket.h"
 #include "webpackets/CUploadCertToContainerWebPacket.h"
 #include "webpackets/CVedevaRegAbonentWebPacket.h"
 
@@ -65,9 +75,9 @@ constexpr CommandEntry unavailable(eCommand request, bool takesPayload) {
 constexpr CommandEntry kCommands[] = {
     withPayload<CSetRootCALkCertsWebPacket>(SET_ROOT_CA_LK_CERTS),
     withoutPayload<CGetErrorListWebPacket>(GET_ERROR_LIST),
-    unavailable(SET_CERT_STORE, kPayload),                      // CSetCertStoreWebPacket
-    unavailable(CERT_LIST, kNoPayload),                         // CCertListWebPacket
-    unavailable(AUTH, kPayload),                                // CAuthWebPacket
+    withPayload<CSetCertStoreWebPacket>(SET_CERT_STORE),
+    withoutPayload<CCertListWebPacket>(CERT_LIST),
+    withPayload<CAuthWebPacket>(AUTH),
     unavailable(PROLONG_KEY, kNoPayload),                       // CProlongKeyWebPacket
     withoutPayload<CProlongKeyRegisterWebPacket>(PROLONG_KEY_REGISTER),
     withPayload<CLoadReleasedCertToContainerWebPacket>(LOAD_RELEASED_CERT_TO_CONTAINER),
@@ -75,17 +85,17 @@ constexpr CommandEntry kCommands[] = {
     withPayload<CSetDocAttachmentWebPacket>(SET_DOC_ATTACHMENT),
     withPayload<CReleasedCertWebPacket>(RELEASED_CERT),
     withoutPayload<CSaveClientCardWebPacket>(SAVE_CLIENT_CARD),
-    unavailable(LOAD_AUTH_CERT_INFO, kNoPayload),               // CLoadAuthCertInfoWebPacket
+    withoutPayload<CLoadAuthCertInfoWebPacket>(LOAD_AUTH_CERT_INFO),
     withPayload<CEgrulInfoWebPacket>(EGRUL_INFO),
     withoutPayload<CGetCurrentCSPWebPacket>(GET_CURRENT_CSP),
     withPayload<CSetRequestedCSPWebPacket>(SET_REQUESTED_CSP),
     withPayload<CSetEnhOidWebPacket>(SET_ENH_OID),
-    unavailable(DECRYPT_RAW_QN_CARD, kPayload),                 // CDecryptRawQnCardWebPacket
+    withPayload<CDecryptRawQnCardWebPacket>(DECRYPT_RAW_QN_CARD),
     unavailable(DECRYPT_CLIENT_CERT, kPayload),                 // CDecryptClientCertWebPacket
-    unavailable(DECRYPT_PACKET_IN, kPayload),                   // CDecryptPacketInWebPacket
-    unavailable(ENCRYPT_SIGN, kPayload),                        // CEncryptSignWebPacket
-    unavailable(DECRYPT_VERIFY, kPayload),                      // CDecryptVerifyWebPacket
-    unavailable(SIGN_PACKET, kPayload),                         // CSignPacketWebPacket
+    withPayload<CDecryptPacketInWebPacket>(DECRYPT_PACKET_IN),
+    withPayload<CEncryptSignWebPacket>(ENCRYPT_SIGN),
+    withPayload<CDecryptVerifyWebPacket>(DECRYPT_VERIFY),
+    withPayload<CSignPacketWebPacket>(SIGN_PACKET),
     withPayload<CGetClientCardByConvertQnWebPacket>(GET_CLIENT_CARD_BY_CONVERT_QN),
     withPayload<CSendP10ClientRequestWebPacket>(SEND_P10_CLIENT_REQUEST),
     withPayload<CSetConvertPinWebPacket>(SET_CONVERT_PIN),
@@ -93,7 +103,7 @@ constexpr CommandEntry kCommands[] = {
     withPayload<BuildPartnerCardWebPacket>(BUILD_PARTNER_CARD),
     withPayload<CCreatePartnerCardWebPacket>(CREATE_PARTNER_CARD),
     withPayload<CVedevaRegAbonentWebPacket>(VEDEVA_REG_ABONENT),
-    unavailable(SET_QN_CA_CERT, kPayload),                      // CSetQnCACertWebPacket
+    withPayload<CSetQnCACertWebPacket>(SET_QN_CA_CERT),
     withPayload<CUploadCertToContainerWebPacket>(UPLOAD_CERT_TO_CONTAINER),
 };
 static_assert(std::size(kCommands) == 32, "one entry per request code");

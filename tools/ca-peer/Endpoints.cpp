@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "CaCertificates.h"
+#include "TestControl.h"
 #include "TransportFormat.h"
 
 namespace fs = std::filesystem;
@@ -403,6 +404,7 @@ HttpAnswer Peer::control(const std::string& path, const std::string& query, cons
     const std::string verb = path.substr(0, slash);
     const std::string arg = slash == std::string::npos ? "" : path.substr(slash + 1);
 
+    if (isTestControl(verb)) return testControl(m_state, verb, form, body);
     if (verb == "hold") {
         m_hold = arg == "on";
         return text(200, std::string("hold ") + (m_hold ? "on" : "off"));

@@ -35,7 +35,8 @@ struct HttpAnswer {
     int status = 200;
     std::string contentType = "application/octet-stream";
     Bytes body;
-    std::string note;  // what happened, for the request's log line
+    std::string note;      // what happened, for the request's log line
+    std::string location;  // a redirect's target, when not empty
 };
 
 class Peer {
