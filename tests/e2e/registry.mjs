@@ -165,7 +165,7 @@ await runCases([
     const packet = r.blob();
     r.end();
 
-    const opened = await peer.control('open', packet);
+    const opened = await peer.control('open-ca', packet);
     assert.equal(opened.status, 200, opened.body.toString('latin1'));
     const p = new Reader(opened.body);
     assert.deepEqual([p.u32(), p.u32(), p.u32(), p.u32()], [2, 9, 1, 101276]);
@@ -175,10 +175,17 @@ await runCases([
     const request = p.blob();
     assert.equal(p.str(), 'Заявка на регистрацию');
     p.end();
-    assert.ok(card.includes(cp1251('ООО "Вектор"')) && card.includes(Buffer.from('7704123456')), 'the partner card');
+    const expected = cardBytes({
+      clientType: 0, inn: '7704123456', kpp: '770401001', ogrn: '1027700000017', company: 'ООО "Вектор"',
+      surname: 'Петров', name: 'Пётр', patronymic: 'Петрович', snils: '11223344595', position: 'Директор',
+      email: 'petrov@example.ru', region: 'Москва', city: 'Москва', csp: 80,
+      passport: { docType: 21, sex: 0xffffffff },  // a new card's passport defaults
+    }, 'ca');
+    assert.ok(card.equals(expected), `the partner card in its CA form:\n got ${card.toString('hex')}\nwant ${expected.toString('hex')}`);
     const text = opensslVerifyRequest(request);
     assert.match(text, /Петров/);
     assert.match(text, /0*7704123456/);
+    assert.match(text, /34\.10-2012 with 256 bit/, 'signed with the new GOST 2012 key');
   }],
   ['classifier unreachable: the connection closes unanswered, the service goes on', async () => {
     await stop(classifier.proc);

@@ -171,7 +171,7 @@ std::optional<HttpAnswer> openRequest(PeerState& state, const Bytes& body, Opene
     return std::nullopt;
 }
 
-// /control/open: any protected packet addressed to one of the CA keys,
+// /control/open-ca: any protected packet addressed to one of the CA keys,
 // verified and decrypted; the answer is its payload (permanent header
 // included), so that tests can read packets the program makes for other
 // services.
@@ -417,7 +417,7 @@ HttpAnswer Peer::control(const std::string& path, const std::string& query, cons
         a.note = std::to_string(m_state.requests().size()) + " requests";
         return a;
     }
-    if (verb == "open") return openForControl(m_state, body);
+    if (verb == "open-ca") return openForControl(m_state, body);
     if (verb == "envelope") {
         Envelope e;
         e.id = arg;
