@@ -6,7 +6,7 @@
 //   import { startPeer, startProgram, connect, enc, Reader, stopAll } from './lib/harness.mjs';
 //
 // Every started process is killed by stopAll() and when the test process ends.
-import { spawn } from 'node:child_process';
+import { execFileSync, spawn } from 'node:child_process';
 import fs from 'node:fs';
 import net from 'node:net';
 import os from 'node:os';
@@ -228,6 +228,26 @@ export async function startStandIn(script, args = []) {
     requests: async () => JSON.parse((await call('GET', '/control/requests')).body.toString('utf8')),
     reset: () => call('GET', '/control/reset'),
   };
+}
+
+// Verifies a DER PKCS#10 request's signature with the openssl command line
+// tool and Debian's GOST engine; returns the request as text (UTF-8 names).
+export function opensslVerifyRequest(der) {
+  const dir = tempDir('pellamo-ossl-');
+  const conf = path.join(dir, 'gost.cnf');
+  fs.writeFileSync(
+    conf,
+    'openssl_conf = conf\n[conf]\nengines = engines\n[engines]\ngost = gost\n[gost]\nengine_id = gost\ndefault_algorithms = ALL\n',
+  );
+  fs.writeFileSync(path.join(dir, 'req.der'), der);
+  try {
+    return execFileSync('openssl', ['req', '-inform', 'DER', '-in', path.join(dir, 'req.der'), '-verify', '-noout', '-text', '-nameopt', 'utf8'], {
+      env: { ...process.env, OPENSSL_CONF: conf },
+      stdio: ['ignore', 'pipe', 'pipe'],
+    }).toString('utf8');
+  } catch (e) {
+    throw new Error(`openssl req -verify failed: ${e.stderr}`);
+  }
 }
 
 // settings.dat: signature, version 106, transport host and port.
