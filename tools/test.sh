@@ -23,7 +23,7 @@ run_suite "$root/build-asan" -DCMAKE_BUILD_TYPE=Debug -DPELLAMO_SANITIZE=ON -DPE
 
 echo "== fuzzing: every reader of outside bytes (libFuzzer + ASan + UBSan, bounded) =="
 fuzz_dir="$root/build-fuzz"
-fuzz_targets=(card_fuzz header_fuzz settings_fuzz updateinfo_fuzz packet_fuzz keyblob_fuzz cert_fuzz)
+fuzz_targets=(card_fuzz header_fuzz registry_fuzz settings_fuzz updateinfo_fuzz packet_fuzz keyblob_fuzz cert_fuzz)
 cmake -G Ninja -S "$root" -B "$fuzz_dir" -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPELLAMO_FUZZ=ON -DPELLAMO_BENCH=OFF >/dev/null
 cmake --build "$fuzz_dir" --target "${fuzz_targets[@]}" -j "$jobs"
@@ -48,6 +48,7 @@ fuzz updateinfo_fuzz updateinfo "${seconds:-15}"
 fuzz packet_fuzz packet "${seconds:-25}"
 fuzz keyblob_fuzz keyblob "${seconds:-20}"
 fuzz cert_fuzz cert "${seconds:-20}"
+fuzz registry_fuzz registry "${seconds:-15}"
 
 echo "== ThreadSanitizer: the concurrency tests =="
 tsan_dir="$root/build-tsan"

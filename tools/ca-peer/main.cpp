@@ -3,7 +3,10 @@
 // engine; it shares no code with the program.
 //
 //   ca-peer --state <folder> [--port <n>] [--bind <address>] [--packages <folder>] [--hold]
+//           [--demo <folder>]
 //
+// --demo serves the demo cabinet's files of that folder under /demo/; given
+// more than once, a file is taken from the first folder that has it.
 // --port 0 picks a free port. The first line on standard output is
 //   ca-peer listening on http://<address>:<port>
 // and then one line per request. This is the only file that uses Beast.
@@ -17,9 +20,12 @@
 #include <ctime>
 #include <iostream>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
+#include <vector>
 
+#include "DemoFiles.h"
 #include "Endpoints.h"
 #include "GostEngine.h"
 #include "PeerState.h"
@@ -46,7 +52,7 @@ void logLine(const std::string& method, const std::string& target, int status, s
     std::cout << std::endl;
 }
 
-void session(capeer::Peer& peer, tcp::socket socket) {
+void session(capeer::Peer& peer, const std::vector<std::string>& demo, tcp::socket socket) {
     beast::error_code ec;
     beast::flat_buffer buffer;
     for (;;) {
@@ -65,11 +71,15 @@ void session(capeer::Peer& peer, tcp::socket socket) {
         http::request<http::string_body> req = parser.release();
         const std::string method(req.method_string());
         const std::string target(req.target());
-        const capeer::HttpAnswer a = peer.handle(method, target, capeer::bytesOf(req.body()));
+        std::optional<capeer::HttpAnswer> demoFile;
+        if (!demo.empty()) demoFile = capeer::serveDemo(demo, method, target);
+        const capeer::HttpAnswer a = demoFile ? *demoFile : peer.handle(method, target, capeer::bytesOf(req.body()));
 
         http::response<http::string_body> res{static_cast<http::status>(a.status), req.version()};
         res.set(http::field::server, "ca-peer");
         res.set(http::field::content_type, a.contentType);
+        if (!a.location.empty()) res.set(http::field::location, a.location);
+        if (demoFile) res.set(http::field::cache_control, "no-cache");
         res.keep_alive(req.keep_alive());
         res.body() = capeer::textOf(a.body);
         res.prepare_payload();
@@ -81,7 +91,8 @@ void session(capeer::Peer& peer, tcp::socket socket) {
 }
 
 int usage() {
-    std::cerr << "usage: ca-peer --state <folder> [--port <n>] [--bind <address>] [--packages <folder>] [--hold]\n";
+    std::cerr << "usage: ca-peer --state <folder> [--port <n>] [--bind <address>] [--packages <folder>] [--hold]"
+                 " [--demo <folder>]\n";
     return 2;
 }
 
@@ -89,6 +100,7 @@ int usage() {
 
 int main(int argc, char** argv) {
     std::string stateFolder, packages, bind = "127.0.0.1";
+    std::vector<std::string> demo;
     unsigned short port = 9200;
     bool hold = false;
     for (int i = 1; i < argc; ++i) {
@@ -106,6 +118,8 @@ int main(int argc, char** argv) {
             bind = value();
         } else if (arg == "--packages") {
             packages = value();
+        } else if (arg == "--demo") {
+            demo.push_back(value());
         } else if (arg == "--hold") {
             hold = true;
         } else {
@@ -135,7 +149,7 @@ int main(int argc, char** argv) {
         for (;;) {
             tcp::socket socket(ioc);
             acceptor.accept(socket);
-            std::thread(session, std::ref(peer), std::move(socket)).detach();
+            std::thread(session, std::ref(peer), std::cref(demo), std::move(socket)).detach();
         }
     } catch (const std::exception& e) {
         std::cerr << "ca-peer: " << e.what() << "\n";

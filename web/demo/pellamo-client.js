@@ -1,0 +1,1 @@
+../pellamo-client.js
