@@ -23,7 +23,8 @@ run_suite "$root/build-asan" -DCMAKE_BUILD_TYPE=Debug -DPELLAMO_SANITIZE=ON -DPE
 
 echo "== fuzzing: every reader of outside bytes (libFuzzer + ASan + UBSan, bounded) =="
 fuzz_dir="$root/build-fuzz"
-fuzz_targets=(card_fuzz header_fuzz registry_fuzz settings_fuzz updateinfo_fuzz packet_fuzz keyblob_fuzz cert_fuzz)
+fuzz_targets=(card_fuzz header_fuzz registry_fuzz settings_fuzz updateinfo_fuzz packet_fuzz keyblob_fuzz cert_fuzz
+  dispatch_fuzz)
 cmake -G Ninja -S "$root" -B "$fuzz_dir" -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPELLAMO_FUZZ=ON -DPELLAMO_BENCH=OFF >/dev/null
 cmake --build "$fuzz_dir" --target "${fuzz_targets[@]}" -j "$jobs"
@@ -49,16 +50,19 @@ fuzz packet_fuzz packet "${seconds:-25}"
 fuzz keyblob_fuzz keyblob "${seconds:-20}"
 fuzz cert_fuzz cert "${seconds:-20}"
 fuzz registry_fuzz registry "${seconds:-15}"
+fuzz dispatch_fuzz dispatch "${seconds:-30}"
 
 echo "== ThreadSanitizer: the concurrency tests =="
 tsan_dir="$root/build-tsan"
 cmake -G Ninja -S "$root" -B "$tsan_dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPELLAMO_TSAN=ON \
-  -DPELLAMO_BENCH=OFF -DPELLAMO_CA_PEER=OFF >/dev/null
-cmake --build "$tsan_dir" --target test_server test_app test_transport -j "$jobs"
+  -DPELLAMO_BENCH=OFF >/dev/null
+cmake --build "$tsan_dir" --target test_server test_app test_transport pellamo ca-peer -j "$jobs"
 export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1"
 "$tsan_dir/tests/test_server"
 "$tsan_dir/tests/test_app" --gtest_filter='*Concurren*'
 "$tsan_dir/tests/test_transport" --gtest_filter='HttpClient.Threads*'
+# Two tabs making and installing requests at the same time, against the peer.
+PELLAMO_E2E_CASES='two connections' node "$root/tests/e2e/request.mjs" "$tsan_dir/pellamo"
 unset TSAN_OPTIONS
 
 # Windows: cross-build of pellamo.exe and upd_qn.dll and the smoke test under
