@@ -75,16 +75,22 @@ function drive(count) {
     };
     ws.on('open', pump);
     ws.on('message', (data) => {
-      // A command the table does not know is answered with an empty message.
-      const reply = data.length === 0 ? null : parseReply(data);
+      // Every command of the mix is in the table: an empty message (an
+      // unknown code) is a fault.
+      if (data.length === 0) {
+        reject(new Error(`empty reply to command ${inFlight[0]?.command}`));
+        ws.terminate();
+        return;
+      }
+      const reply = parseReply(data);
       const expected = inFlight.shift();
-      if (!expected || (reply !== null && reply.uid !== expected.uid)) {
-        reject(new Error(`reply ${reply?.uid} out of order (expected ${expected?.uid})`));
+      if (!expected || reply.uid !== expected.uid) {
+        reject(new Error(`reply ${reply.uid} out of order (expected ${expected?.uid})`));
         ws.terminate();
         return;
       }
       replies += 1;
-      if (expected.command === 110 && reply !== null) {
+      if (expected.command === 110) {
         // result, then the packet as a blob (empty after a failure)
         const r = reply.reader();
         waitingFor112 = r.remaining >= 4 ? r.blob() : Buffer.alloc(0);
