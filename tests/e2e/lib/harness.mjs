@@ -334,10 +334,13 @@ export async function connect(url = `ws://127.0.0.1:${PLUGIN_PORT}/`, options = 
 
 // A minimal runner with the output of the landed suites: prints each case and
 // "N passed, M failed", stops every process, exits non-zero on any failure.
+// PELLAMO_E2E_CASES (a text) runs only the cases whose names contain it.
 export async function runCases(cases) {
   let passed = 0;
   let failed = 0;
+  const only = process.env.PELLAMO_E2E_CASES;
   for (const [name, fn] of cases) {
+    if (only && !name.includes(only)) continue;
     const started = Date.now();
     try {
       await fn();
@@ -349,6 +352,10 @@ export async function runCases(cases) {
     }
   }
   await stopAll();
+  if (only && passed + failed === 0) {
+    failed = 1;
+    console.log(`FAIL no case matches PELLAMO_E2E_CASES=${only}`);
+  }
   console.log(`${passed} passed, ${failed} failed`);
   process.exit(failed === 0 ? 0 : 1);
 }
