@@ -21,7 +21,7 @@ if (!program) {
 const shots = path.resolve(process.argv[3] ?? tempDir('pellamo-shots-'));
 fs.mkdirSync(shots, { recursive: true });
 const browserPath = process.env.CHROMIUM ?? '/usr/bin/chromium';
-const STEP_MS = 90000;
+const STEP_MS = 45000;
 
 let peer;
 let browser;
