@@ -425,14 +425,15 @@ int CClient::BinaryToPartnerInfo(CBlob* card, bool& converted) {
     converted = false;
     if (card == nullptr) return ERR_CARD_DAMAGED;
 
-    // Convert an older card one version at a time (104 -> 105 -> 106) into
-    // a separate buffer; the caller's bytes are replaced only on success.
-    CBlob current;
+    // Every read works on a copy: a failed decode leaves the caller's blob
+    // exactly as it was (cursor and malformed mark included). An older card
+    // is converted one version at a time (104 -> 105 -> 106).
+    CBlob current(*card);
     bool wasConverted = false;
     unsigned version = 0;
     for (;;) {
         CBlob next;
-        const int r = updateClientCardVersion(wasConverted ? &current : card, &next, version);
+        const int r = updateClientCardVersion(&current, &next, version);
         if (r == 0) break;
         if (r != kCardConverted) return r;
         current = std::move(next);
@@ -441,10 +442,9 @@ int CClient::BinaryToPartnerInfo(CBlob* card, bool& converted) {
     }
     if (version != getCardVersion()) return ERR_CARD_VERSION_UNSUPPORTED;
 
-    CBlob& bytes = wasConverted ? current : *card;
-    if (bytes.isMalformed()) return ERR_CARD_DAMAGED;
+    if (current.isMalformed()) return ERR_CARD_DAMAGED;
     CClient read;
-    const int r = CClientCodec::readCurrent(bytes, read);
+    const int r = CClientCodec::readCurrent(current, read);
     if (r != 0) return r;
     read.trimNULLInStrings();
 
@@ -452,10 +452,14 @@ int CClient::BinaryToPartnerInfo(CBlob* card, bool& converted) {
     read.m_address.setCountry(m_address.getCountry());
     read.m_enhOids = std::move(m_enhOids);
     *this = std::move(read);
+    // On success the caller's blob holds what was read: the converted bytes
+    // of an older card, or its own bytes with the cursor behind the card.
     if (wasConverted) {
         *card = std::move(current);
-        converted = true;
+    } else {
+        card->moveOffset(current.getOffset());
     }
+    converted = wasConverted;
     return 0;
 }
 

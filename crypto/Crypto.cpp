@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "crypto/CryptoApi.h"
+#include "crypto/CryptoP11.h"
 #include "crypto/CspAlgorithms.h"
 #include "errors/eErrCodes.h"
 
@@ -25,14 +26,27 @@ unsigned openApi(std::shared_ptr<CryptoProviderQn>& held, Factory factory) {
     return raw ? r : static_cast<unsigned>(ERR_INTERNAL);
 }
 
-}  // namespace
+// The same for a CryptoP11 factory; the certificate factory hands out no
+// object when it fails.
+template <class Factory>
+unsigned openP11(std::shared_ptr<CryptoProviderQn>& held, Factory factory) {
+    CryptoP11* raw = nullptr;
+    const unsigned r = factory(&raw);
+    std::shared_ptr<CryptoProviderQn> provider(raw);
+    if (r == ERR_OK && provider) {
+        held = std::move(provider);
+    }
+    return r != ERR_OK || raw ? r : static_cast<unsigned>(ERR_INTERNAL);
+}
 
-// The token kinds (interface 2) are served by the PKCS#11 provider; until it
-// is part of the build they answer 1 like any other unsupported interface.
+}  // namespace
 
 unsigned Crypto::load(eSupportCP kind) {
     if (getSupportCryptoInterface(kind) == 1) {
         return openApi(m_provider, [&](CryptoApi** out) { return CryptoApi::init(kind, out); });
+    }
+    if (getSupportCryptoInterface(kind) == 2) {
+        return openP11(m_provider, [&](CryptoP11** out) { return CryptoP11::init(kind, out); });
     }
     return ERR_INTERNAL;
 }
@@ -41,6 +55,9 @@ unsigned Crypto::load(const std::string& container, eSupportCP kind) {
     if (getSupportCryptoInterface(kind) == 1) {
         return openApi(m_provider, [&](CryptoApi** out) { return CryptoApi::init(container, kind, out); });
     }
+    if (getSupportCryptoInterface(kind) == 2) {
+        return openP11(m_provider, [&](CryptoP11** out) { return CryptoP11::init(container, kind, out); });
+    }
     return ERR_INTERNAL;
 }
 
@@ -48,12 +65,18 @@ unsigned Crypto::load(const CERT_CONTEXT* cert, tesel::eCertStore store) {
     if (store == tesel::CERT_STORE_SYSTEM) {
         return openApi(m_provider, [&](CryptoApi** out) { return CryptoApi::init(cert, out); });
     }
+    if (store == tesel::CERT_STORE_JACARTA || store == tesel::CERT_STORE_RUTOKEN) {
+        return openP11(m_provider, [&](CryptoP11** out) { return CryptoP11::init(cert, store, out); });
+    }
     return ERR_INTERNAL;
 }
 
 unsigned Crypto::createContainer(const std::string& container, eSupportCP kind) {
     if (getSupportCryptoInterface(kind) == 1) {
         return openApi(m_provider, [&](CryptoApi** out) { return CryptoApi::create(container, kind, out); });
+    }
+    if (getSupportCryptoInterface(kind) == 2) {
+        return openP11(m_provider, [&](CryptoP11** out) { return CryptoP11::create(container, kind, out); });
     }
     return ERR_INTERNAL;
 }

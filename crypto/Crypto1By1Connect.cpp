@@ -1,41 +1,77 @@
 #include "crypto/Crypto1By1Connect.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "crypto/CryptoApi.h"
+#include "crypto/CryptoP11.h"
 #include "crypto/CspAlgorithms.h"
 #include "errors/eErrCodes.h"
 
 namespace qn::crypto {
 
-Crypto1By1Connect::Crypto1By1Connect(const Crypto1By1Connect& other) : Crypto(other), m_side(other.m_side) {}
+// Handles made by one pairing, and the provider that made them. A record
+// keeps the previous one alive while the pairing still uses its handles.
+struct Crypto1By1Connect::PeerKeys {
+    std::shared_ptr<CryptoProviderQn> provider;
+    std::vector<CryptoHandle> handles;
+    std::shared_ptr<PeerKeys> previous;
+    std::mutex use;
 
-Crypto1By1Connect& Crypto1By1Connect::operator=(const Crypto1By1Connect& other) {
-    if (this != &other) {
-        releaseOwned(nullptr);
-        Crypto::operator=(other);
-        m_side = other.m_side;
-    }
-    return *this;
-}
-
-Crypto1By1Connect::~Crypto1By1Connect() { releaseOwned(nullptr); }
-
-void Crypto1By1Connect::releaseOwned(const Crypto2SideInfo* keepFrom) {
-    auto* base = dynamic_cast<CryptoBase*>(m_ownedBy.get());
-    std::vector<CryptoHandle> kept;
-    for (CryptoHandle h : m_owned) {
-        if (keepFrom && (h == keepFrom->getPublicKey() || h == keepFrom->getAgreeKey())) {
-            kept.push_back(h);
-        } else if (base) {
-            base->releaseHandle(h);
+    ~PeerKeys() {
+        if (auto* base = dynamic_cast<CryptoBase*>(provider.get())) {
+            for (CryptoHandle h : handles) base->releaseHandle(h);
         }
     }
-    m_owned = std::move(kept);
-    if (m_owned.empty()) {
-        m_ownedBy.reset();
+};
+
+namespace {
+
+bool uses(const Crypto2SideInfo& side, CryptoHandle h) {
+    return h != 0 && (side.getPublicKey() == h || side.getAgreeKey() == h);
+}
+
+template <class Record>
+bool holdsAnyOf(const Record* keys, const Crypto2SideInfo& side) {
+    for (; keys != nullptr; keys = keys->previous.get()) {
+        for (CryptoHandle h : keys->handles) {
+            if (uses(side, h)) return true;
+        }
+    }
+    return false;
+}
+
+void releaseNew(const std::shared_ptr<CryptoProviderQn>& provider, const Crypto2SideInfo& before,
+                const Crypto2SideInfo& after) {
+    auto* base = dynamic_cast<CryptoBase*>(provider.get());
+    if (!base) return;
+    for (CryptoHandle h : {after.getPublicKey(), after.getAgreeKey()}) {
+        if (h != 0 && !uses(before, h)) base->releaseHandle(h);
     }
 }
+
+}  // namespace
+
+Crypto1By1Connect::Crypto1By1Connect(const Crypto1By1Connect& other) : Crypto() {
+    std::lock_guard<std::mutex> lock(other.m_mutex);
+    Crypto::operator=(other);
+    m_side = other.m_side;
+    m_keys = other.m_keys;
+}
+
+Crypto1By1Connect& Crypto1By1Connect::operator=(const Crypto1By1Connect& other) {
+    if (this == &other) return *this;
+    std::shared_ptr<PeerKeys> dropped;
+    {
+        std::scoped_lock lock(m_mutex, other.m_mutex);
+        Crypto::operator=(other);
+        m_side = other.m_side;
+        dropped = std::exchange(m_keys, other.m_keys);
+    }
+    return *this;  // dropped gives its handles back here unless still shared
+}
+
+Crypto1By1Connect::~Crypto1By1Connect() = default;
 
 unsigned Crypto1By1Connect::init(eSupportCP kind, Crypto1By1Connect** out) {
     *out = new Crypto1By1Connect();
@@ -61,48 +97,65 @@ unsigned Crypto1By1Connect::remove(const std::string& container, eSupportCP kind
     if (getSupportCryptoInterface(kind) == 1) {
         return CryptoApi::remove(container, kind);
     }
-    return ERR_INTERNAL;  // token kinds: served by the PKCS#11 provider
+    if (getSupportCryptoInterface(kind) == 2) {
+        return CryptoP11::remove(container, kind);
+    }
+    return ERR_INTERNAL;
 }
 
 unsigned Crypto1By1Connect::getPublicKey(tesel::CBlob& out) const { return getPublicKeyBlob(out); }
 
 unsigned Crypto1By1Connect::importPublicKey2Side(const tesel::CBlob& peerKey) {
+    std::shared_ptr<PeerKeys> dropped;
+    std::lock_guard<std::mutex> lock(m_mutex);
     const Crypto2SideInfo before = m_side;
-    const unsigned r = Crypto::importPublicKey2Side(peerKey, m_side);
-    // Handles that the import made are ours; replaced ones of ours go back.
-    std::vector<CryptoHandle> created;
-    for (CryptoHandle h : {m_side.getPublicKey(), m_side.getAgreeKey()}) {
-        if (h != 0 && h != before.getPublicKey() && h != before.getAgreeKey()) {
-            created.push_back(h);
-        }
+    Crypto2SideInfo side = m_side;
+    const unsigned r = Crypto::importPublicKey2Side(peerKey, side);
+    if (r != ERR_OK) {
+        releaseNew(m_provider, before, side);
+        return r;
     }
-    if (!created.empty()) {
-        if (m_ownedBy != m_provider) {
-            releaseOwned(nullptr);
-        } else {
-            releaseOwned(&m_side);
-        }
-        m_ownedBy = m_provider;
-        m_owned.insert(m_owned.end(), created.begin(), created.end());
+    auto keys = std::make_shared<PeerKeys>();
+    keys->provider = m_provider;
+    for (CryptoHandle h : {side.getPublicKey(), side.getAgreeKey()}) {
+        if (h != 0 && !uses(before, h)) keys->handles.push_back(h);
     }
-    return r;
+    if (holdsAnyOf(m_keys.get(), side)) keys->previous = m_keys;
+    m_side = side;
+    dropped = std::exchange(m_keys, std::move(keys));
+    return ERR_OK;
 }
 
 unsigned Crypto1By1Connect::importPublicKey2Side(const tesel::CBlob& peerKey, const tesel::CBlob& certSN) {
-    m_side.setCertSN(certSN);
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_side.setCertSN(certSN);
+    }
     return importPublicKey2Side(peerKey);
 }
 
 unsigned Crypto1By1Connect::encryptMessage(const tesel::CBlob& plain, tesel::CBlob& out) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    std::unique_lock<std::mutex> keyUse;
+    if (m_keys) keyUse = std::unique_lock<std::mutex>(m_keys->use);
     return Crypto::encryptMessage(plain, m_side, out);
 }
 
 unsigned Crypto1By1Connect::decryptMessage(const tesel::CBlob& packet, tesel::CBlob& out) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    std::unique_lock<std::mutex> keyUse;
+    if (m_keys) keyUse = std::unique_lock<std::mutex>(m_keys->use);
     return Crypto::decryptMessage(packet, m_side, out);
 }
 
 unsigned Crypto1By1Connect::verifySignMessage(const tesel::CBlob& signedData) const {
+    std::lock_guard<std::mutex> lock(m_mutex);
     return Crypto::verifySignMessage(signedData, m_side.getPublicKey());
+}
+
+Crypto2SideInfo Crypto1By1Connect::get2SideInfo() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_side;
 }
 
 }  // namespace qn::crypto

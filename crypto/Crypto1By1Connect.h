@@ -1,12 +1,20 @@
 // One user key paired with one peer key: the unit with which packets are
 // signed, encrypted, decrypted and verified.
 //
-// The peer key and agreed key handles that a connection creates through
-// importPublicKey2Side are its own: it gives them back to the provider when
-// they are replaced and when it is destroyed. A copy shares the provider and
-// the side information but owns none of those handles.
+// The peer key and agreed key handles that importPublicKey2Side creates are
+// held by one shared record together with the provider that made them. A
+// connection and its copies share that record; the handles go back to the
+// provider when the last of them lets go (a replaced pairing of one
+// connection is released at once when no copy still uses it).
+//
+// Connections are used by several web commands at once: the operations that
+// read or rewrite the pairing are serialised on the connection, and the use
+// of the shared agreed key (whose IV state an encryption changes) is
+// serialised on its record, across copies too.
 #pragma once
 
+#include <memory>
+#include <mutex>
 #include <vector>
 
 #include "crypto/Crypto.h"
@@ -29,12 +37,14 @@ public:
     static unsigned remove(const std::string& container, eSupportCP kind);
 
     unsigned getPublicKey(tesel::CBlob& out) const;
+    // Pairs the connection with a peer key. On failure the pairing stays as
+    // it was and whatever the attempt made is given back.
     unsigned importPublicKey2Side(const tesel::CBlob& peerKey);
     unsigned importPublicKey2Side(const tesel::CBlob& peerKey, const tesel::CBlob& certSN);
     unsigned encryptMessage(const tesel::CBlob& plain, tesel::CBlob& out);
     unsigned decryptMessage(const tesel::CBlob& packet, tesel::CBlob& out);
     unsigned verifySignMessage(const tesel::CBlob& signedData) const;
-    Crypto2SideInfo get2SideInfo() const { return m_side; }
+    Crypto2SideInfo get2SideInfo() const;
 
     using Crypto::decryptMessage;
     using Crypto::encryptMessage;
@@ -42,11 +52,12 @@ public:
     using Crypto::verifySignMessage;
 
 private:
-    void releaseOwned(const Crypto2SideInfo* keepFrom);
+    struct PeerKeys;
 
+    // The connection's pairing, guarded by m_mutex.
     Crypto2SideInfo m_side;
-    std::vector<CryptoHandle> m_owned;
-    std::shared_ptr<CryptoProviderQn> m_ownedBy;  // the provider that made m_owned
+    std::shared_ptr<PeerKeys> m_keys;
+    mutable std::mutex m_mutex;
 };
 
 }  // namespace qn::crypto

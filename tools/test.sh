@@ -21,11 +21,11 @@ export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1:strict_string_checks=1"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 run_suite "$root/build-asan" -DCMAKE_BUILD_TYPE=Debug -DPELLAMO_SANITIZE=ON -DPELLAMO_BENCH=OFF
 
-echo "== fuzzing: client card and transport header readers (libFuzzer + ASan + UBSan, bounded) =="
+echo "== fuzzing: client card, transport header and registry answer readers (libFuzzer + ASan + UBSan, bounded) =="
 fuzz_dir="$root/build-fuzz"
 cmake -G Ninja -S "$root" -B "$fuzz_dir" -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPELLAMO_FUZZ=ON -DPELLAMO_BENCH=OFF >/dev/null
-cmake --build "$fuzz_dir" --target card_fuzz header_fuzz -j "$jobs"
+cmake --build "$fuzz_dir" --target card_fuzz header_fuzz registry_fuzz -j "$jobs"
 fuzz() {  # fuzz <target> <seed corpus name> <seconds>
   mkdir -p "$fuzz_dir/corpus/$2"
   if ! "$fuzz_dir/tests/$1" -max_total_time="$3" \
@@ -37,6 +37,7 @@ fuzz() {  # fuzz <target> <seed corpus name> <seconds>
 }
 fuzz card_fuzz card "${PELLAMO_FUZZ_SECONDS:-30}"
 fuzz header_fuzz header "${PELLAMO_FUZZ_SECONDS:-15}"
+fuzz registry_fuzz registry "${PELLAMO_FUZZ_SECONDS:-15}"
 
 # Windows: cross-build of pellamo.exe and upd_qn.dll and the smoke test under
 # wine, when the Windows toolchain is installed (bash tools/setup.sh --windows,

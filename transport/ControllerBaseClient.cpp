@@ -1,31 +1,42 @@
 #include "transport/ControllerBaseClient.h"
 
-ControllerBaseClient::~ControllerBaseClient() {
-    if (m_owned) delete m_current;
-}
+#include <utility>
 
-void ControllerBaseClient::replace(CPacket_PKCS10_Client_Base* packet, bool owned) {
-    CPacket_PKCS10_Client_Base* old = nullptr;
+ControllerBaseClient::~ControllerBaseClient() = default;
+
+void ControllerBaseClient::replace(std::shared_ptr<CPacket_PKCS10_Client_Base> packet) {
+    std::shared_ptr<CPacket_PKCS10_Client_Base> old;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        if (m_owned && m_current != packet) old = m_current;
-        m_current = packet;
-        m_owned = owned;
+        old = std::exchange(m_current, std::move(packet));
     }
-    delete old;
+    // old is let go here, outside the lock.
 }
 
-CPacketProlongKey* ControllerBaseClient::createProlongPacket() {
-    auto* packet = new CPacketProlongKey();
-    replace(packet, true);
+std::shared_ptr<CPacketProlongKey> ControllerBaseClient::createProlongPacket() {
+    auto packet = std::make_shared<CPacketProlongKey>();
+    replace(packet);
     return packet;
 }
 
-CPacket_PKCS10_Client_Base* ControllerBaseClient::getCurrentClientPacket() const {
+std::shared_ptr<CPacket_PKCS10_Client_Base> ControllerBaseClient::getCurrentClientPacket() const {
     std::lock_guard<std::mutex> lock(m_mutex);
     return m_current;
 }
 
 void ControllerBaseClient::setCurrentClientPacket(CPacket_PKCS10_Client_Base* packet, bool owned) {
-    replace(packet, owned);
+    if (owned || packet == nullptr) {
+        replace(std::shared_ptr<CPacket_PKCS10_Client_Base>(packet));
+    } else {
+        replace(std::shared_ptr<CPacket_PKCS10_Client_Base>(packet, [](CPacket_PKCS10_Client_Base*) {}));
+    }
+}
+
+bool ControllerBaseClient::withCurrentClientPacket(
+    const std::function<void(CPacket_PKCS10_Client_Base&)>& use) const {
+    const std::shared_ptr<CPacket_PKCS10_Client_Base> packet = getCurrentClientPacket();
+    if (!packet) return false;
+    std::lock_guard<std::mutex> lock(m_packetMutex);
+    use(*packet);
+    return true;
 }

@@ -8,7 +8,7 @@
 #include <algorithm>
 #include <memory>
 
-#include "platform/csp/GostParams.h"
+#include "platform/gost/GostParams.h"
 
 namespace plcsp {
 

@@ -12,7 +12,7 @@
 #include <ctime>
 #include <memory>
 
-#include "platform/csp/GostParams.h"
+#include "platform/gost/GostParams.h"
 
 namespace plcsp {
 

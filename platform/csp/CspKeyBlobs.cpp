@@ -17,7 +17,7 @@
 #include <cstring>
 
 #include "platform/csp/CspObjects.h"
-#include "platform/csp/GostEc.h"
+#include "platform/gost/GostEc.h"
 
 using namespace plcsp;
 

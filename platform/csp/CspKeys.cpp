@@ -4,7 +4,7 @@
 
 #include "platform/csp/CertParse.h"
 #include "platform/csp/CspObjects.h"
-#include "platform/csp/GostEc.h"
+#include "platform/gost/GostEc.h"
 #include "platform/csp/KeyContainerStore.h"
 
 using namespace plcsp;

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "platform/csp/GostEc.h"
+#include "platform/gost/GostEc.h"
 #include "platform/csp/KeyContainerStore.h"
 
 namespace plcsp {

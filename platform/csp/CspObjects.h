@@ -14,8 +14,8 @@
 #include <unordered_map>
 #include <vector>
 
-#include "platform/csp/Gost28147.h"
-#include "platform/csp/GostParams.h"
+#include "platform/gost/Gost28147.h"
+#include "platform/gost/GostParams.h"
 #include "platform/wincrypt.h"
 
 namespace plcsp {

@@ -28,7 +28,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/csp/GcryptSupport.h"
+#include "platform/gost/GcryptSupport.h"
 #include "platform/win32.h"
 
 namespace plcsp {

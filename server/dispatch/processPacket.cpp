@@ -7,9 +7,35 @@
 
 #include "server/CWebPacket.h"
 #include "server/eCommand.h"
+#include "webpackets/BuildPartnerCardWebPacket.h"
+#include "webpackets/CAuthWebPacket.h"
+#include "webpackets/CCertListWebPacket.h"
+#include "webpackets/CCreatePartnerCardWebPacket.h"
+#include "webpackets/CDecryptPacketInWebPacket.h"
+#include "webpackets/CDecryptRawQnCardWebPacket.h"
+#include "webpackets/CDecryptVerifyWebPacket.h"
+#include "webpackets/CEncryptSignWebPacket.h"
+#include "webpackets/CEgrulInfoWebPacket.h"
+#include "webpackets/CGetClientCardByConvertQnWebPacket.h"
 #include "webpackets/CGetCurrentCSPWebPacket.h"
 #include "webpackets/CGetErrorListWebPacket.h"
+#include "webpackets/CLoadAuthCertInfoWebPacket.h"
+#include "webpackets/CLoadReleasedCertToContainerQnWebPacket.h"
+#include "webpackets/CLoadReleasedCertToContainerWebPacket.h"
+#include "webpackets/CProlongKeyRegisterWebPacket.h"
+#include "webpackets/CReleasedCertWebPacket.h"
+#include "webpackets/CSaveClientCardWebPacket.h"
+#include "webpackets/CSendP10ClientRequestWebPacket.h"
+#include "webpackets/CSetCertStoreWebPacket.h"
+#include "webpackets/CSetClientInfoWebPacket.h"
+#include "webpackets/CSetConvertPinWebPacket.h"
+#include "webpackets/CSetDocAttachmentWebPacket.h"
+#include "webpackets/CSetEnhOidWebPacket.h"
+#include "webpackets/CSetQnCACertWebPacket.h"
+#include "webpackets/CSetRequestedCSPWebPacket.h"
 #include "webpackets/CSetRootCALkCertsWebPacket.h"
+#include "webpackets/CSignPacketWebPacket.h"
+#include "webpackets/CUploadCertToContainerWebPacket.h"
 
 namespace {
 
@@ -48,36 +74,36 @@ constexpr CommandEntry unavailable(eCommand request, bool takesPayload) {
 constexpr CommandEntry kCommands[] = {
     withPayload<CSetRootCALkCertsWebPacket>(SET_ROOT_CA_LK_CERTS),
     withoutPayload<CGetErrorListWebPacket>(GET_ERROR_LIST),
-    unavailable(SET_CERT_STORE, kPayload),                      // CSetCertStoreWebPacket
-    unavailable(CERT_LIST, kNoPayload),                         // CCertListWebPacket
-    unavailable(AUTH, kPayload),                                // CAuthWebPacket
+    withPayload<CSetCertStoreWebPacket>(SET_CERT_STORE),
+    withoutPayload<CCertListWebPacket>(CERT_LIST),
+    withPayload<CAuthWebPacket>(AUTH),
     unavailable(PROLONG_KEY, kNoPayload),                       // CProlongKeyWebPacket
-    unavailable(PROLONG_KEY_REGISTER, kNoPayload),              // CProlongKeyRegisterWebPacket
-    unavailable(LOAD_RELEASED_CERT_TO_CONTAINER, kPayload),     // CLoadReleasedCertToContainerWebPacket
-    unavailable(SET_CLIENT_INFO, kPayload),                     // CSetClientInfoWebPacket
-    unavailable(SET_DOC_ATTACHMENT, kPayload),                  // CSetDocAttachmentWebPacket
-    unavailable(RELEASED_CERT, kPayload),                       // CReleasedCertWebPacket
-    unavailable(SAVE_CLIENT_CARD, kNoPayload),                  // CSaveClientCardWebPacket
-    unavailable(LOAD_AUTH_CERT_INFO, kNoPayload),               // CLoadAuthCertInfoWebPacket
-    unavailable(EGRUL_INFO, kPayload),                          // CEgrulInfoWebPacket
+    withoutPayload<CProlongKeyRegisterWebPacket>(PROLONG_KEY_REGISTER),
+    withPayload<CLoadReleasedCertToContainerWebPacket>(LOAD_RELEASED_CERT_TO_CONTAINER),
+    withPayload<CSetClientInfoWebPacket>(SET_CLIENT_INFO),
+    withPayload<CSetDocAttachmentWebPacket>(SET_DOC_ATTACHMENT),
+    withPayload<CReleasedCertWebPacket>(RELEASED_CERT),
+    withoutPayload<CSaveClientCardWebPacket>(SAVE_CLIENT_CARD),
+    withoutPayload<CLoadAuthCertInfoWebPacket>(LOAD_AUTH_CERT_INFO),
+    withPayload<CEgrulInfoWebPacket>(EGRUL_INFO),
     withoutPayload<CGetCurrentCSPWebPacket>(GET_CURRENT_CSP),
-    unavailable(SET_REQUESTED_CSP, kPayload),                   // CSetRequestedCSPWebPacket
-    unavailable(SET_ENH_OID, kPayload),                         // CSetEnhOidWebPacket
-    unavailable(DECRYPT_RAW_QN_CARD, kPayload),                 // CDecryptRawQnCardWebPacket
+    withPayload<CSetRequestedCSPWebPacket>(SET_REQUESTED_CSP),
+    withPayload<CSetEnhOidWebPacket>(SET_ENH_OID),
+    withPayload<CDecryptRawQnCardWebPacket>(DECRYPT_RAW_QN_CARD),
     unavailable(DECRYPT_CLIENT_CERT, kPayload),                 // CDecryptClientCertWebPacket
-    unavailable(DECRYPT_PACKET_IN, kPayload),                   // CDecryptPacketInWebPacket
-    unavailable(ENCRYPT_SIGN, kPayload),                        // CEncryptSignWebPacket
-    unavailable(DECRYPT_VERIFY, kPayload),                      // CDecryptVerifyWebPacket
-    unavailable(SIGN_PACKET, kPayload),                         // CSignPacketWebPacket
-    unavailable(GET_CLIENT_CARD_BY_CONVERT_QN, kPayload),       // CGetClientCardByConvertQnWebPacket
-    unavailable(SEND_P10_CLIENT_REQUEST, kPayload),             // CSendP10ClientRequestWebPacket
-    unavailable(SET_CONVERT_PIN, kPayload),                     // CSetConvertPinWebPacket
-    unavailable(LOAD_RELEASED_CERT_TO_CONTAINER_QN, kPayload),  // CLoadReleasedCertToContainerQnWebPacket
-    unavailable(BUILD_PARTNER_CARD, kPayload),                  // BuildPartnerCardWebPacket
-    unavailable(CREATE_PARTNER_CARD, kPayload),                 // CCreatePartnerCardWebPacket
+    withPayload<CDecryptPacketInWebPacket>(DECRYPT_PACKET_IN),
+    withPayload<CEncryptSignWebPacket>(ENCRYPT_SIGN),
+    withPayload<CDecryptVerifyWebPacket>(DECRYPT_VERIFY),
+    withPayload<CSignPacketWebPacket>(SIGN_PACKET),
+    withPayload<CGetClientCardByConvertQnWebPacket>(GET_CLIENT_CARD_BY_CONVERT_QN),
+    withPayload<CSendP10ClientRequestWebPacket>(SEND_P10_CLIENT_REQUEST),
+    withPayload<CSetConvertPinWebPacket>(SET_CONVERT_PIN),
+    withPayload<CLoadReleasedCertToContainerQnWebPacket>(LOAD_RELEASED_CERT_TO_CONTAINER_QN),
+    withPayload<BuildPartnerCardWebPacket>(BUILD_PARTNER_CARD),
+    withPayload<CCreatePartnerCardWebPacket>(CREATE_PARTNER_CARD),
     unavailable(VEDEVA_REG_ABONENT, kPayload),                  // CVedevaRegAbonentWebPacket
-    unavailable(SET_QN_CA_CERT, kPayload),                      // CSetQnCACertWebPacket
-    unavailable(UPLOAD_CERT_TO_CONTAINER, kPayload),            // CUploadCertToContainerWebPacket
+    withPayload<CSetQnCACertWebPacket>(SET_QN_CA_CERT),
+    withPayload<CUploadCertToContainerWebPacket>(UPLOAD_CERT_TO_CONTAINER),
 };
 static_assert(std::size(kCommands) == 32, "one entry per request code");
 

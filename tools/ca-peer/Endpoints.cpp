@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "CaCertificates.h"
+#include "TestControl.h"
 #include "TransportFormat.h"
 
 namespace fs = std::filesystem;
@@ -298,7 +299,7 @@ HttpAnswer Peer::setRequestProlongKey(const Bytes& body) {
     std::uint32_t version = 0;
     const std::uint32_t type = readPermanentHeader(r, &version);
     const Bytes userCert = r.blob();
-    r.blob();  // the client card
+    const Bytes card = r.blob();
     const Bytes pkcs10 = r.blob();
     if (version > 1) r.blob();  // the CSP information of the new key
     if (r.bad() || type != kPtProlong) return serverError(SE_DAMAGED, "not a renewal payload");
@@ -311,6 +312,7 @@ HttpAnswer Peer::setRequestProlongKey(const Bytes& body) {
     Request q = requestFrom(RequestKind::Prolong, p);
     q.requesterSerial = certificateSerialLE(userCert);
     q.request = pkcs10;
+    q.card = card;
     return accepted(q, "renewal");
 }
 
@@ -322,6 +324,7 @@ HttpAnswer Peer::setClientInfo(const Bytes& body) {
     const Bytes card = r.blob();
     if (r.bad() || type != kPtClientCard || card.empty()) return serverError(SE_DAMAGED, "not a client card payload");
     Request q = requestFrom(RequestKind::Card, p);
+    q.card = card;
     return accepted(q, "card of " + std::to_string(card.size()) + " bytes");
 }
 
@@ -391,6 +394,7 @@ HttpAnswer Peer::control(const std::string& path, const std::string& query, cons
     const std::string verb = path.substr(0, slash);
     const std::string arg = slash == std::string::npos ? "" : path.substr(slash + 1);
 
+    if (isTestControl(verb)) return testControl(m_state, verb, form, body);
     if (verb == "hold") {
         m_hold = arg == "on";
         return text(200, std::string("hold ") + (m_hold ? "on" : "off"));
@@ -412,6 +416,15 @@ HttpAnswer Peer::control(const std::string& path, const std::string& query, cons
         e.card = body;
         if (!m_state.putEnvelope(e)) return text(400, "bad envelope identifier");
         return text(200, "envelope " + e.id + " kind " + std::to_string(e.kind) + " " + e.status);
+    }
+    if (verb == "card" || verb == "pkcs10" || verb == "certificate") {
+        // What a request carried, as the CA read it (the client card, the
+        // PKCS#10 request), and the certificate issued for it (DER).
+        const auto q = PeerState::isSafeId(arg) ? m_state.request(arg) : std::nullopt;
+        if (!q) return text(404, "no request " + arg);
+        const Bytes& held = verb == "card" ? q->card : verb == "pkcs10" ? q->request : q->certificate;
+        if (held.empty()) return text(404, "request " + arg + " carries no " + verb);
+        return binary(held, verb + " of " + arg + ", " + std::to_string(held.size()) + " bytes");
     }
     std::string uuid = arg;
     std::string number;

@@ -17,6 +17,9 @@
 //   /control/envelope/<id>?password=&kind=&status=      body: card bytes
 //   /control/release/<uuid>   /control/reject/<uuid>?response=&message=
 //   /control/error/<uuid>/<n> /control/hold/on|off      /control/requests
+//   /control/card/<uuid>      the client card a registration or renewal carried
+//   /control/pkcs10/<uuid>    the PKCS#10 request of a request or renewal (DER)
+//   /control/certificate/<uuid>  the certificate issued for it (DER)
 #pragma once
 
 #include <mutex>

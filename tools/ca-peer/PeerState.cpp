@@ -167,6 +167,7 @@ void PeerState::loadRequests() {
         q.request = bytesOf(r["request"]);
         q.certificate = bytesOf(r["certificate"]);
         q.convertId = r["convertId"];
+        q.card = bytesOf(r["card"]);
         m_requests[q.uuid] = q;
     }
 }
@@ -206,7 +207,8 @@ bool PeerState::putRequest(const Request& q) {
              {"serial", textOf(q.requesterSerial)},
              {"request", textOf(q.request)},
              {"certificate", textOf(q.certificate)},
-             {"convertId", q.convertId}};
+             {"convertId", q.convertId},
+             {"card", textOf(q.card)}};
     return writeRecord(fs::path(m_folder) / "requests" / (q.uuid + ".req"), r);
 }
 

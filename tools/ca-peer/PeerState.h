@@ -39,6 +39,7 @@ struct Request {
     Bytes request;               // PKCS#10 of a certificate request or renewal
     Bytes certificate;           // issued certificate
     std::string convertId;
+    Bytes card;                  // client card of a card registration or renewal, as received
 };
 
 class PeerState {

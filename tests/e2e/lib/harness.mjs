@@ -203,6 +203,33 @@ export async function startPeer(peerBinary, { hold = false, state = tempDir('pel
   };
 }
 
+// Starts a stand-in service of tools/ (a Python script taking --port) on a
+// free loopback port. Returns { proc, port, url, get(path), requests(),
+// reset() }; requests() lists the request targets the stand-in received
+// (its /control/requests endpoint).
+export async function startStandIn(script, args = []) {
+  const argv = [path.join(repoRoot, 'tools', script), '--port', '0', ...args];
+  const proc = track(spawn('python3', argv, { stdio: ['ignore', 'pipe', 'pipe'] }), script);
+  await waitFor(() => /listening on http:\/\/[^:]+:(\d+)/.test(proc.stdout) || proc.exited, `${script} to listen`);
+  const m = /listening on http:\/\/[^:]+:(\d+)/.exec(proc.stdout);
+  if (!m) throw new Error(`${script} did not start: ${proc.stderr}`);
+  const port = Number(m[1]);
+  const url = `http://127.0.0.1:${port}`;
+  const call = async (method, p, body) => {
+    const res = await fetch(url + p, { method, body: body === undefined ? undefined : Buffer.from(body) });
+    return { status: res.status, body: Buffer.from(await res.arrayBuffer()) };
+  };
+  return {
+    proc,
+    port,
+    url,
+    get: (p) => call('GET', p),
+    post: (p, body) => call('POST', p, body),
+    requests: async () => JSON.parse((await call('GET', '/control/requests')).body.toString('utf8')),
+    reset: () => call('GET', '/control/reset'),
+  };
+}
+
 // settings.dat: signature, version 106, transport host and port.
 export function settingsFile(host, port) {
   const h = Buffer.from(host, 'latin1');

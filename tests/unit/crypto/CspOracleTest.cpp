@@ -6,7 +6,7 @@
 #include "CspTestSupport.h"
 #include "GostOracle.h"
 #include "platform/csp/CspObjects.h"
-#include "platform/csp/GostEc.h"
+#include "platform/gost/GostEc.h"
 
 using namespace testutil;
 

@@ -64,6 +64,7 @@ X509_NAME* makeName(const std::vector<Attr>& attrs) {
 }
 
 const EVP_MD* digestFor(oracle::Kind kind) {
+    if (kind == oracle::Kind::G2012_512) return EVP_get_digestbyname("md_gost12_512");
     return EVP_get_digestbyname(kind == oracle::Kind::G2001 ? "md_gost94" : "md_gost12_256");
 }
 

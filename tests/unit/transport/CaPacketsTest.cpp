@@ -165,13 +165,13 @@ TEST(ControllerBaseClient, NewCurrentPacketReplacesAndDestroysTheOwnedOne) {
     EXPECT_EQ(controller.getCurrentClientPacket(), nullptr);
     int destroyed = 0;
     controller.setCurrentClientPacket(new CountedPacket(destroyed), true);
-    CPacketProlongKey* first = controller.createProlongPacket();
+    CPacketProlongKey* first = controller.createProlongPacket().get();
     EXPECT_EQ(destroyed, 1);
     ASSERT_NE(first, nullptr);
-    EXPECT_EQ(controller.getCurrentClientPacket(), first);
+    EXPECT_EQ(controller.getCurrentClientPacket().get(), first);
     EXPECT_EQ(first->getPackageType(), tesel::PT_PROLONG);
-    CPacketProlongKey* second = controller.createProlongPacket();
-    EXPECT_EQ(controller.getCurrentClientPacket(), second);
+    CPacketProlongKey* second = controller.createProlongPacket().get();
+    EXPECT_EQ(controller.getCurrentClientPacket().get(), second);
 
     // A packet the controller does not own survives being replaced.
     CountedPacket borrowed(destroyed);

@@ -12,8 +12,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "platform/csp/GcryptSupport.h"
-#include "platform/csp/GostParams.h"
+#include "platform/gost/GcryptSupport.h"
+#include "platform/gost/GostParams.h"
 
 namespace plcsp {
 

@@ -1,4 +1,4 @@
-#include "platform/csp/Gost28147.h"
+#include "platform/gost/Gost28147.h"
 
 #include <cstdint>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "platform/csp/GostEc.h"
+#include "platform/gost/GostEc.h"
 
 #include <algorithm>
 #include <cstring>

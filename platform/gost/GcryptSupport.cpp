@@ -1,4 +1,4 @@
-#include "platform/csp/GcryptSupport.h"
+#include "platform/gost/GcryptSupport.h"
 
 #include <cstring>
 #include <mutex>

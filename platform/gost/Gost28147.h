@@ -7,7 +7,7 @@
 #include <cstddef>
 #include <string>
 
-#include "platform/csp/GcryptSupport.h"
+#include "platform/gost/GcryptSupport.h"
 
 namespace plcsp {
 

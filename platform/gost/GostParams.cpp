@@ -1,4 +1,4 @@
-#include "platform/csp/GostParams.h"
+#include "platform/gost/GostParams.h"
 
 #include <gcrypt.h>
 

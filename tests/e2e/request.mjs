@@ -1,0 +1,307 @@
+// End-to-end tests of the certificate request cycle, as the cabinet page
+// drives it: the envelope's card (120), PIN (124), CSP and purposes (54, 56),
+// key and request (122), the packet posted to the local CA peer, and the
+// released certificate installed (126, 152); partner cards (40, 42, 46, 140,
+// 142); the failures the page sees.
+//
+//   node tests/e2e/request.mjs <path-to-pellamo>
+import assert from 'node:assert/strict';
+import { execFileSync } from 'node:child_process';
+import fs from 'node:fs';
+import path from 'node:path';
+import { connect, enc, peerPath, runCases, startPeer, startProgram, tempDir } from './lib/harness.mjs';
+import { cardBytes, cp1251, envelopeId, envelopePin } from './lib/card.mjs';
+
+const program = process.argv[2];
+if (!program) {
+  console.error('usage: node tests/e2e/request.mjs <path-to-pellamo>');
+  process.exit(2);
+}
+
+const peer = await startPeer(peerPath(program));
+const prog = await startProgram(program, { transportPort: peer.port });
+const page = await connect();
+
+// ------------------------------------------------------------------ helpers
+
+let serial = 10000;
+const nextId = () => envelopeId(String(serial++).padStart(5, '0'));
+
+// The applicant of the test envelopes: Cyrillic texts, a passport, added
+// purposes, attachments (the empty one is dropped on decoding).
+function applicant(id, csp) {
+  return {
+    clientType: 0,
+    inn: '7707083893',
+    ogrn: '1027700132195',
+    kpp: '773601001',
+    company: 'ООО «Ромашка»'.replace(/[«»]/g, '"'),
+    surname: 'Иванов',
+    name: 'Пётр',
+    patronymic: 'Сергеевич',
+    snils: '11223344595',
+    position: 'Генеральный директор',
+    passport: {
+      docType: 21,
+      series: '4509',
+      number: '123456',
+      issuer: 'ОВД «Арбат» г. Москвы'.replace(/[«»]/g, '"'),
+      division: '770-001',
+      sex: 1,
+      issueDate: [2010, 5, 17],
+      placeBirth: 'г. Ёлкино',
+      birthday: [1980, 1, 2],
+    },
+    phone: '+7 495 123-45-67',
+    email: 'ivanov@example.ru',
+    region: 'Москва',
+    city: 'Москва',
+    street: 'ул. Тверская',
+    house: '1',
+    korpus: '2',
+    apartment: '№3',
+    comment: 'Проверка',
+    convertId: id,
+    template: 1,
+    csp,
+    months: '12',
+    oids: [33, 26],
+    attachments: [
+      { type: 1, name: 'паспорт.pdf', data: Buffer.from('%PDF-passport') },
+      { type: 2, name: 'пусто.pdf', data: Buffer.alloc(0) },
+      { type: 5, name: 'доп.jpg', data: Buffer.from([0xff, 0xd8, 0xff, 0xe0]) },
+    ],
+  };
+}
+
+const OID_TEXT = { 26: '1.2.643.2.64.1.1.1', 33: '1.2.643.2.2.34.25' };
+
+async function addEnvelope(card, pin, kind, status = 'active') {
+  const r = await peer.control(`envelope/${card.convertId}?password=${pin}&kind=${kind}&status=${status}`, cardBytes(card, 'ca'));
+  assert.equal(r.status, 200, r.body.toString());
+}
+
+async function expectResult(command, payload, result, answer = command + 1) {
+  const reply = await page.send(command, payload);
+  assert.ok(reply, `command ${command} got no reply`);
+  assert.equal(reply.answer, answer, `answer code of ${command}`);
+  assert.equal(reply.result, result, `result of command ${command}`);
+  return reply;
+}
+
+// The UUID of an accepted packet: the transport magic, then the UUID string.
+function uuidOf(body) {
+  const magic = Buffer.from('tesel.message');
+  assert.ok(body.subarray(0, magic.length).equals(magic), `not a transport answer: ${body.toString('latin1')}`);
+  const r = body.subarray(magic.length);
+  const n = r.readUInt32LE(0);
+  assert.equal(r.length, 4 + n, `not an acceptance: ${body.toString('latin1')}`);
+  return r.subarray(4).toString('latin1');
+}
+
+// The key folder of a container of the software provider.
+const containerDir = (name) =>
+  path.join(prog.cspDir, 'containers', [...cp1251(name)].map((b) => (/[A-Za-z0-9_-]/.test(String.fromCharCode(b)) ? String.fromCharCode(b) : '%' + b.toString(16).toUpperCase().padStart(2, '0'))).join(''));
+
+const storeFiles = () => {
+  const dir = path.join(prog.cspDir, 'stores', 'MY');
+  return fs.existsSync(dir) ? fs.readdirSync(dir).map((f) => fs.readFileSync(path.join(dir, f))) : [];
+};
+
+// An envelope, its card fetched (120) and a request made (124, 122): the
+// reply fields of 122.
+async function makeRequest(kind, container, { status = 'active' } = {}) {
+  const id = nextId();
+  const pin = envelopePin('1234567');
+  const card = applicant(id, kind);
+  await addEnvelope(card, pin, kind, status);
+  await expectResult(124, enc.str(pin), 0);
+  await expectResult(120, enc.str(id), 0);
+  const reply = await expectResult(122, enc.str(container), 0);
+  const r = reply.reader();
+  const out = { id, pin, card, convertId: r.str(), csp: r.i32(), unique: r.str(), packet: r.blob() };
+  r.end();
+  return out;
+}
+
+async function postRequest(packet) {
+  const res = await peer.post('/api/client/setRequestToCert', packet);
+  assert.equal(res.status, 200);
+  return uuidOf(res.body);
+}
+
+// openssl with the GOST engine, when the command line tool is there.
+function opensslVerifiesRequest(der) {
+  const dir = tempDir('pellamo-ossl-');
+  const conf = path.join(dir, 'gost.cnf');
+  fs.writeFileSync(
+    conf,
+    'openssl_conf = conf\n[conf]\nengines = engines\n[engines]\ngost = gost\n[gost]\nengine_id = gost\ndefault_algorithms = ALL\n',
+  );
+  fs.writeFileSync(path.join(dir, 'req.der'), der);
+  try {
+    const out = execFileSync('openssl', ['req', '-inform', 'DER', '-in', path.join(dir, 'req.der'), '-verify', '-noout', '-text', '-nameopt', 'utf8'], {
+      env: { ...process.env, OPENSSL_CONF: conf },
+      stdio: ['ignore', 'pipe', 'pipe'],
+    });
+    return out.toString('utf8');
+  } catch (e) {
+    throw new Error(`openssl req -verify failed: ${e.stderr}`);
+  }
+}
+
+// ------------------------------------------------------------------- cases
+
+const cases = [];
+const test = (name, fn) => cases.push([name, fn]);
+
+test('120 returns the envelope card in the web form, byte for byte', async () => {
+  const id = nextId();
+  const card = applicant(id, 80);
+  await addEnvelope(card, envelopePin('7654321'), 80);
+  const reply = await expectResult(120, enc.str(id), 0);
+  const r = reply.reader();
+  assert.equal(r.u32(), 0, 'the result once more');
+  const web = r.blob();
+  r.end();
+  const expected = cardBytes(
+    { ...card, oidTexts: card.oids.map((o) => OID_TEXT[o]), attachments: card.attachments.filter((a) => a.data.length > 0) },
+    'web',
+  );
+  assert.ok(web.equals(expected), `web form differs:\n got ${web.toString('hex')}\nwant ${expected.toString('hex')}`);
+});
+
+for (const kind of [80, 75]) {
+  test(`new request for kind ${kind}: 122, the CA issues, 126 installs it`, async () => {
+    const container = `Запрос_${kind}`;
+    await expectResult(142, enc.str('selector'), 0);
+    await expectResult(54, enc.cat(enc.str('selector'), enc.u32(1), enc.i32(kind)), 0);
+    await expectResult(56, enc.cat(enc.str('selector'), enc.u32(1), enc.str(OID_TEXT[26]), enc.u32(1)), 0, 56);
+    const q = await makeRequest(kind, container);
+    assert.equal(q.convertId, q.id);
+    assert.equal(q.csp, kind);
+    assert.equal(q.unique, '\\\\.\\FILES\\' + container);
+    assert.ok(fs.existsSync(path.join(containerDir(container), 'key')), 'the container exists');
+
+    const uuid = await postRequest(q.packet);
+    const p10 = await peer.control(`pkcs10/${uuid}`);
+    assert.equal(p10.status, 200);
+    const text = opensslVerifiesRequest(p10.body);
+    assert.match(text, /Иванов/);
+    assert.match(text, /7707083893/);
+    for (const o of q.card.oids) assert.ok(text.includes(OID_TEXT[o]), `purpose ${OID_TEXT[o]} in the request`);
+
+    const before = storeFiles().length;
+    await expectResult(126, enc.cat(enc.str(uuid), enc.str(container), enc.i32(kind)), 0);
+    const installed = fs.readFileSync(path.join(containerDir(container), 'certificate.der'));
+    const store = storeFiles();
+    assert.equal(store.length, before + 1, 'one certificate added to the personal store');
+    assert.ok(store.some((c) => c.equals(installed)), 'the container certificate is in the store');
+  });
+}
+
+test('an envelope of kind 81 is opened although the CA signs with a 256-bit key', async () => {
+  const id = nextId();
+  await addEnvelope(applicant(id, 81), envelopePin('1234567'), 81);
+  await expectResult(120, enc.str(id), 0);
+});
+
+test('122 on a card without a CSP answers 3 after the container is made', async () => {
+  await expectResult(54, enc.cat(enc.str('none'), enc.u32(5), enc.i32(80)), 1);  // the settings take 80
+  const id = nextId();
+  await addEnvelope(applicant(id, -2), envelopePin('1234567'), 80);
+  await expectResult(120, enc.str(id), 0);
+  await expectResult(122, enc.str('без_CSP'), 3);
+  assert.ok(fs.existsSync(path.join(containerDir('без_CSP'), 'key')));
+});
+
+test('152 installs a certificate the page holds in the container only', async () => {
+  const q = await makeRequest(80, 'target152');
+  const uuid = await postRequest(q.packet);
+  const cert = (await peer.control(`certificate/${uuid}`)).body;
+  const before = storeFiles().length;
+  await expectResult(152, enc.cat(enc.blob(cert), enc.str('target152'), enc.i32(80)), 0);
+  assert.ok(fs.readFileSync(path.join(containerDir('target152'), 'certificate.der')).equals(cert));
+  assert.equal(storeFiles().length, before, 'the personal store is unchanged');
+  await expectResult(152, enc.cat(enc.blob(cert), enc.str('nobody152'), enc.i32(80)), 72);
+  await expectResult(152, enc.cat(enc.blob(Buffer.from('not a certificate')), enc.str('target152'), enc.i32(80)), 44);
+});
+
+test('120 with a 5-character identifier answers 61 and asks the CA nothing', async () => {
+  const before = peer.proc.stdout.length;
+  await expectResult(120, enc.str('AB12C'), 61);
+  await expectResult(120, enc.str('AB12CD'), 61);  // wrong check character
+  assert.equal(peer.proc.stdout.length, before, 'no request reached the peer');
+});
+
+test('server errors reach the page mapped', async () => {
+  const blocked = nextId();
+  await addEnvelope(applicant(blocked, 80), envelopePin('1234567'), 80, 'blocked');
+  await expectResult(120, enc.str(blocked), 29);
+  await expectResult(120, enc.str(nextId()), 26);  // no such envelope
+
+  const q = await makeRequest(80, 'errors126');
+  await peer.control('hold/on');
+  const held = await postRequest(q.packet);
+  await peer.control('hold/off');
+  await expectResult(126, enc.cat(enc.str(held), enc.str('errors126'), enc.i32(80)), 23);
+  await peer.control(`error/${held}/2`);
+  await expectResult(126, enc.cat(enc.str(held), enc.str('errors126'), enc.i32(80)), 24);
+  await peer.control(`error/${held}/99`);
+  await expectResult(126, enc.cat(enc.str(held), enc.str('errors126'), enc.i32(80)), 32);
+  await expectResult(126, enc.cat(enc.str('no-such-uuid'), enc.str('errors126'), enc.i32(80)), 22);
+});
+
+test('a rejected answer gives 34, removes the key pair and adds nothing', async () => {
+  const q = await makeRequest(80, 'rejected126');
+  await peer.control('hold/on');
+  const uuid = await postRequest(q.packet);
+  await peer.control('hold/off');
+  await peer.control(`reject/${uuid}?response=3`);
+  const before = storeFiles().length;
+  await expectResult(126, enc.cat(enc.str(uuid), enc.str('rejected126'), enc.i32(80)), 34);
+  assert.ok(!fs.existsSync(path.join(containerDir('rejected126'), 'key')), 'the key pair is removed');
+  assert.equal(storeFiles().length, before);
+});
+
+test('two connections run 122 and 126 at the same time, repeatedly', async () => {
+  const tabs = [page, await connect()];
+  try {
+    for (let round = 0; round < 4; round += 1) {
+      const id = nextId();
+      const pin = envelopePin('1234567');
+      const card = applicant(id, 80);
+      await addEnvelope(card, pin, 80);
+      await expectResult(124, enc.str(pin), 0);
+      await expectResult(120, enc.str(id), 0);
+      const names = tabs.map((_, i) => `tab${i}_round${round}`);
+      const replies = await Promise.all(tabs.map((t, i) => t.send(122, enc.str(names[i]))));
+      const uuids = [];
+      for (const [i, reply] of replies.entries()) {
+        assert.equal(reply.result, 0, `122 of tab ${i}`);
+        const r = reply.reader();
+        r.str();
+        r.i32();
+        assert.equal(r.str(), '\\\\.\\FILES\\' + names[i], 'each tab gets its own container');
+        // The envelope is used once per request: open it again for the next.
+        await addEnvelope(card, pin, 80);
+        uuids.push(await postRequest(r.blob()));
+      }
+      const installs = await Promise.all(
+        tabs.map((t, i) => t.send(126, enc.cat(enc.str(uuids[i]), enc.str(names[i]), enc.i32(80)))),
+      );
+      installs.forEach((reply, i) => assert.equal(reply.result, 0, `126 of tab ${i}, round ${round}`));
+    }
+  } finally {
+    tabs[1].close();
+  }
+});
+
+test('short payloads answer 1 with no payload', async () => {
+  for (const command of [40, 42, 54, 56, 120, 122, 124, 126, 140, 142, 152]) {
+    const reply = await expectResult(command, Buffer.from([1, 0]), 1, command === 56 ? 56 : command + 1);
+    assert.equal(reply.payload.length, 0, `payload of ${command}`);
+  }
+});
+
+await runCases(cases);

@@ -1,0 +1,52 @@
+#include "webpackets/CProlongKeyRegisterWebPacket.h"
+
+#include <memory>
+#include <utility>
+
+#include "core/TextConvert.h"
+#include "crypto/ControllerWebCrypto.h"
+#include "errors/eErrCodes.h"
+#include "webpackets/ControllerWebPackets.h"
+
+CProlongKeyRegisterWebPacket::CProlongKeyRegisterWebPacket() : CWebPacket(PROLONG_KEY_REGISTER_ANSWER, 1) {}
+
+int CProlongKeyRegisterWebPacket::process(tesel::CBlob& reply) {
+    ControllerWebPackets& controller = ControllerWebPackets::instance();
+    const std::shared_ptr<CPacket_PKCS10_Client_Base> current = controller.getCurrentClientPacket();
+    auto* prolong = dynamic_cast<CPacketProlongKey*>(current.get());
+    if (!prolong) {
+        // Command 24 has not made a renewal packet.
+        reply = codeAnswer(ERR_INTERNAL);
+        return 0;
+    }
+    std::string name;
+    controller.withCurrentClientPacket([&](CPacket_PKCS10_Client_Base& p) { name = p.createContainerName(); });
+    if (const unsigned r = qn::crypto::ControllerWebCrypto::instance()->create(name)) {
+        reply = codeAnswer(static_cast<int>(r));
+        return 0;
+    }
+    tesel::CBlob packet;
+    if (const unsigned r = controller.buildProlongKeyPacket(packet)) {
+        reply = codeAnswer(static_cast<int>(r));
+        return 0;
+    }
+    std::string oldName;
+    std::string newName;
+    qn::crypto::eSupportCP csp = qn::crypto::CP_NONE;
+    controller.withCurrentClientPacket([&](CPacket_PKCS10_Client_Base& p) {
+        oldName = tesel::convertToUTF8(p.getContainerName());
+        newName = tesel::convertToUTF8(prolong->getNewContainer());
+        csp = p.getCSP();
+    });
+    const std::string generated = tesel::convertToUTF8(name);
+    tesel::CBlob answer =
+        codeAnswer(ERR_OK, tesel::CBlob::sizeOf(oldName) + tesel::CBlob::sizeOf(newName) +
+                               tesel::CBlob::sizeOf(generated) + tesel::CBlob::sizeOfInt() + tesel::CBlob::sizeOf(packet));
+    answer.serialize(oldName);
+    answer.serialize(newName);
+    answer.serialize(generated);
+    answer.serialize(static_cast<int>(csp));
+    answer.serialize(&packet);
+    reply = std::move(answer);
+    return 0;
+}

@@ -1,0 +1,48 @@
+// The client controller of the web commands: the current renewal packet
+// (ControllerBaseClient), the renewal request built from it, and the
+// released certificates fetched by UUID, opened with the key of the user's
+// selected certificate (the web crypto controller's user connection) and
+// installed in the renewal's new container.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "core/CBlob.h"
+#include "crypto/ControllerPKIClient.h"
+#include "crypto/ControllerWebCrypto.h"
+#include "transport/ControllerBaseClient.h"
+
+class ControllerWebPackets : public ControllerBaseClient {
+public:
+    // The process-wide controller, created (and initialised) on first use.
+    static ControllerWebPackets& instance();
+
+    ControllerWebPackets();
+    void init();
+
+    // A new current renewal packet for the settings' current CSP and
+    // container, its card read from the selected certificate. The packet
+    // goes to *out when asked.
+    unsigned createProlongKeyPacket(std::shared_ptr<CPacketProlongKey>* out = nullptr);
+    // The protected renewal packet of the current renewal packet: a PKCS#10
+    // request signed with the new container's key, in a payload signed with
+    // the selected certificate's key and encrypted for the CA. 1 when the
+    // current packet is not a renewal packet.
+    unsigned buildProlongKeyPacket(tesel::CBlob& packet);
+    // The certificate of the CA's answer under uuid.
+    unsigned getUserCert(const std::string& uuid, tesel::CBlob& certificate);
+    // Fetches the answer for the packet's server UUID into the packet and
+    // installs its certificate in the packet's new container and the
+    // personal store; on a token the old container is removed.
+    unsigned loadUserCert(CPacketProlongKey& packet);
+
+    qn::crypto::ControllerPKIClient& getPKI() const { return *m_pki; }
+
+private:
+    // Fetches and opens the answer under uuid with the user connection.
+    unsigned fetchAnswer(const std::string& uuid, tesel::CBlob& payload);
+
+    qn::crypto::ControllerPKIClient* m_pki = nullptr;
+    std::shared_ptr<qn::crypto::ControllerWebCrypto> m_webCrypto;
+};
