@@ -109,6 +109,7 @@ const cases = [
     fs.writeFileSync(file, Buffer.alloc(2048, 7));
     await page.$eval('#card-edit input[name=phone]', (i) => (i.value = '+7 495 123-45-67'));
     await page.select('#attachment-type', '1');
+    await page.click('.purposes input[value="1.2.643.6.7"]');
     const input = await page.$('#attachment-file');
     await input.uploadFile(file);
     await page.click('#card-edit button[type=submit]');
@@ -119,8 +120,6 @@ const cases = [
   }],
 
   ['a certificate is requested, posted to the CA and installed', async () => {
-    await page.select('#request-csp', '80');
-    await page.click('.purposes input[value="1.2.643.6.7"]');
     await page.click('#request-form button[type=submit]');
     await progressDone('#request-progress', 4);
     await until(() => document.querySelectorAll('#cert-table tbody tr').length > 0, 'the certificate list');
@@ -137,6 +136,11 @@ const cases = [
     assert.match(await text('#auth-result'), /Вход выполнен/, await text('#banner'));
     assert.match(await text('#auth-result'), /подпись 64 байт/);
     await screenshot('login');
+    // Logged in, the edited card can go to the CA, signed with the certificate's key.
+    await page.click('#card-register');
+    await until(() => /карточка отправлена в УЦ/.test(document.getElementById('log').textContent) ||
+      !document.getElementById('banner').hidden, 'the card registration');
+    assert.equal(await page.$eval('#banner', (b) => b.hidden), true, await text('#banner'));
   }],
 
   ['the certificate is renewed', async () => {
