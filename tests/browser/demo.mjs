@@ -9,6 +9,7 @@
 // PELLAMO_UPDATE_SCREENSHOTS=1 they are copied to docs/demo/ as well.
 import assert from 'node:assert/strict';
 import fs from 'node:fs';
+import http from 'node:http';
 import path from 'node:path';
 import puppeteer from 'puppeteer-core';
 import { peerPath, repoRoot, runCases, startPeer, startProgram, tempDir } from '../e2e/lib/harness.mjs';
@@ -80,6 +81,16 @@ async function setup() {
   page.on('console', (m) => m.type() === 'error' && seen.push(`console: ${m.text()}`));
 }
 
+// A raw GET, so that the path reaches the peer exactly as written.
+function rawGet(pathName) {
+  return new Promise((resolve, reject) => {
+    http.get({ host: '127.0.0.1', port: peer.port, path: pathName }, (res) => {
+      res.resume();
+      res.on('end', () => resolve({ status: res.statusCode, location: res.headers.location, type: res.headers['content-type'] }));
+    }).on('error', reject);
+  });
+}
+
 const cases = [
   ['the page connects and shows the program and its CSP', async () => {
     await setup();
@@ -89,6 +100,14 @@ const cases = [
     assert.equal(await text('#fact-version'), '1.01.276');
     assert.match(await text('#fact-csp'), /\(-?\d+\)$/);
     await screenshot('start');
+  }],
+
+  ['the peer serves the demo folder and nothing outside it', async () => {
+    assert.deepEqual(await rawGet('/demo?x=1'), { status: 301, location: '/demo/?x=1', type: 'text/plain; charset=utf-8' });
+    assert.equal((await rawGet('/demo/pellamo-client.js')).type, 'text/javascript; charset=utf-8');
+    for (const p of ['/demo/../../README.md', '/demo/%2e%2e/demo.mjs', '/demo/..\\README.md', '/demo/nothing.html']) {
+      assert.equal((await rawGet(p)).status, 404, p);
+    }
   }],
 
   ['an envelope from the local CA opens and shows its card', async () => {
