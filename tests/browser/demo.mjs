@@ -23,6 +23,10 @@ const shots = path.resolve(process.argv[3] ?? tempDir('pellamo-shots-'));
 fs.mkdirSync(shots, { recursive: true });
 const browserPath = process.env.CHROMIUM ?? '/usr/bin/chromium';
 const STEP_MS = 45000;
+if (!fs.existsSync(browserPath)) {
+  console.error(`no browser at ${browserPath}: install Debian's chromium (bash tools/setup.sh) or set CHROMIUM`);
+  process.exit(1);
+}
 
 let peer;
 let browser;
