@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs every Debian package that building, running and testing Pellamo
-# needs, plus the npm WebSocket client used by the end-to-end tests.
+# needs (chromium for the demo cabinet's browser tests), plus the npm packages
+# of the end-to-end tests, the client library's tests and the browser tests.
 # Idempotent; meant for a fresh Debian 12 machine, run as root.
 #
 # With --windows (or PELLAMO_WINDOWS=1) it also installs the Windows
@@ -30,6 +31,7 @@ packages=(
   nodejs
   python3
   clang libclang-rt-dev
+  chromium
 )
 
 missing=()
@@ -43,12 +45,20 @@ if [ "${#missing[@]}" -gt 0 ] || [ "${PELLAMO_APT_UPDATE:-0}" = 1 ]; then
 fi
 # Debian's own nodejs ships npm separately; other builds bundle it.
 if ! command -v npm >/dev/null 2>&1; then
-  DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends npm
+  DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=900 install -y --no-install-recommends npm
 fi
 
 # The end-to-end tests talk to the service through an independent client.
 if [ ! -d "$here/tests/e2e/node_modules/ws" ]; then
   (cd "$here/tests/e2e" && npm install --no-audit --no-fund --loglevel=error)
+fi
+# The client library's tests (ws), and the browser tests: puppeteer-core drives
+# Debian's chromium (it downloads no browser of its own).
+if [ ! -d "$here/web/node_modules/ws" ]; then
+  (cd "$here/web" && npm install --no-audit --no-fund --loglevel=error)
+fi
+if [ ! -d "$here/tests/browser/node_modules/puppeteer-core" ]; then
+  (cd "$here/tests/browser" && npm install --no-audit --no-fund --loglevel=error)
 fi
 
 # --- Windows stage (opt-in)
