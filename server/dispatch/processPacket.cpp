@@ -23,6 +23,7 @@
 #include "webpackets/CLoadReleasedCertToContainerQnWebPacket.h"
 #include "webpackets/CLoadReleasedCertToContainerWebPacket.h"
 #include "webpackets/CProlongKeyRegisterWebPacket.h"
+#include "webpackets/CProlongKeyWebPacket.h"
 #include "webpackets/CReleasedCertWebPacket.h"
 #include "webpackets/CSaveClientCardWebPacket.h"
 #include "webpackets/CSendP10ClientRequestWebPacket.h"
@@ -78,7 +79,7 @@ constexpr CommandEntry kCommands[] = {
     withPayload<CSetCertStoreWebPacket>(SET_CERT_STORE),
     withoutPayload<CCertListWebPacket>(CERT_LIST),
     withPayload<CAuthWebPacket>(AUTH),
-    unavailable(PROLONG_KEY, kNoPayload),                       // CProlongKeyWebPacket
+    withoutPayload<CProlongKeyWebPacket>(PROLONG_KEY),
     withoutPayload<CProlongKeyRegisterWebPacket>(PROLONG_KEY_REGISTER),
     withPayload<CLoadReleasedCertToContainerWebPacket>(LOAD_RELEASED_CERT_TO_CONTAINER),
     withPayload<CSetClientInfoWebPacket>(SET_CLIENT_INFO),

@@ -384,6 +384,104 @@ test('40 with field 2 closes the connection without a reply', async () => {
   assert.equal(reply, null);
 });
 
+// openssl x509 on a DER certificate.
+function x509(der, args) {
+  const dir = tempDir('pellamo-x509-');
+  fs.writeFileSync(path.join(dir, 'gost.cnf'), 'openssl_conf = conf\n[conf]\nengines = engines\n[engines]\ngost = gost\n[gost]\nengine_id = gost\ndefault_algorithms = ALL\n');
+  fs.writeFileSync(path.join(dir, 'c.der'), der);
+  return execFileSync('openssl', ['x509', '-inform', 'DER', '-in', path.join(dir, 'c.der'), '-noout', ...args], {
+    env: { ...process.env, OPENSSL_CONF: path.join(dir, 'gost.cnf') },
+  }).toString();
+}
+
+// Logs in with the certificate installed in container (14, 20, 22).
+async function login(container) {
+  const ca = (await peer.get('/api/etc/getCertCA_2012')).body;
+  const ski = Buffer.from(/\n\s+([0-9A-F:]+)\s*$/m.exec(x509(ca, ['-ext', 'subjectKeyIdentifier']))[1].replace(/:/g, ''), 'hex');
+  await expectResult(14, enc.blob(enc.cat(enc.u32(1), enc.blob(ski))), 0);
+  const cert = fs.readFileSync(path.join(containerDir(container), 'certificate.der'));
+  const serialLE = Buffer.from(/serial=([0-9A-F]+)/.exec(x509(cert, ['-serial']))[1], 'hex').reverse();
+  const list = (await expectResult(20, Buffer.alloc(0), 0)).reader();
+  let index = -1;
+  while (list.remaining > 0) {
+    const i = list.u32();
+    list.str();
+    list.str();
+    const sn = Buffer.from(list.blob());
+    list.i32();
+    list.str();
+    list.u32();
+    if (sn.equals(serialLE)) index = i;
+  }
+  assert.ok(index >= 0, 'the installed certificate is listed');
+  await expectResult(22, enc.u32(index), 0);
+  return cert;
+}
+
+test('renewal: 24, 26, the CA issues, 44 returns and 28 installs the new certificate', async () => {
+  const q = await makeRequest(80, 'renew_old');
+  await expectResult(126, enc.cat(enc.str(await postRequest(q.packet)), enc.str('renew_old'), enc.i32(80)), 0);
+  const oldCert = await login('renew_old');
+  await expectResult(54, enc.cat(enc.str('none'), enc.u32(5), enc.i32(80)), 1);  // requested CSP 80
+
+  await expectResult(24, Buffer.alloc(0), 0);
+  const r = (await expectResult(26, Buffer.alloc(0), 0)).reader();
+  const [oldName, newName, generated, csp, packet] = [r.str(), r.str(), r.str(), r.i32(), r.blob()];
+  r.end();
+  assert.equal(oldName, '\\\\.\\FILES\\renew_old');
+  assert.match(generated, /^Иванов_7707083893_\d{8}_\d{6}$/);
+  assert.equal(newName, '\\\\.\\FILES\\' + generated);
+  assert.equal(csp, 80);
+
+  const res = await peer.post('/api/client/setRequestProlongKey', packet);
+  const uuid = uuidOf(res.body);
+  const card = (await peer.control(`card/${uuid}`)).body;
+  assert.ok(card.subarray(0, 4).equals(Buffer.from([0x1d, 0xf1, 0xde, 0x34])), 'the renewal carries the card');
+  assert.ok(card.includes(cp1251('Иванов')), 'read from the certificate');
+
+  const released = (await expectResult(44, enc.str(uuid), 0)).reader();
+  const newCert = Buffer.from(released.blob());
+  released.end();
+  const before = storeFiles().length;
+  await expectResult(28, enc.cat(enc.str(uuid), enc.str(oldName), enc.str(newName), enc.i32(80)), 0);
+  assert.ok(fs.readFileSync(path.join(containerDir(generated), 'certificate.der')).equals(newCert));
+  assert.ok(fs.existsSync(path.join(containerDir('renew_old'), 'key')), 'a CryptoAPI kind keeps the old container');
+  const store = storeFiles();
+  assert.equal(store.length, before + 1);
+  assert.ok(store.some((c) => c.equals(oldCert)) && store.some((c) => c.equals(newCert)), 'the store holds both');
+
+  await peer.control('hold/on');
+  const held = uuidOf((await peer.post('/api/client/setRequestProlongKey', packet)).body);
+  await peer.control('hold/off');
+  const notYet = await expectResult(44, enc.str(held), 23);
+  assert.equal(notYet.payload.length, 0);
+});
+
+test('140 builds the partner card packet the CA reads field by field', async () => {
+  // Logged in by the renewal case; the card of the partner cases.
+  const built = (await expectResult(140, enc.str('partner'), 0)).reader();
+  const packet = built.blob();
+  built.end();
+  const uuid = uuidOf((await peer.post('/api/partner/setClientInfo', packet)).body);
+  const card = (await peer.control(`card/${uuid}`)).body;
+  const expected = cardBytes(
+    {
+      ...expectedPartnerCard(),
+      attachments: [
+        { type: 1, name: 'паспорт.pdf', data: Buffer.from('second') },
+        { type: 5, name: 'доп1.jpg', data: Buffer.from('extra one') },
+        { type: 5, name: 'доп2.jpg', data: Buffer.from('extra two') },
+      ],
+    },
+    'ca',
+  );
+  assert.ok(card.equals(expected), `card differs:\n got ${card.toString('hex')}\nwant ${expected.toString('hex')}`);
+  // The card with the 20 MiB scan is over the packet limit.
+  const big = await expectResult(140, enc.str('big'), 25);
+  assert.equal(big.reader().blob().length, 0);
+  await expectResult(46, Buffer.alloc(0), 0);  // the renewal packet's card
+});
+
 test('short payloads answer 1 with no payload', async () => {
   for (const command of [40, 42, 54, 56, 120, 122, 124, 126, 140, 142, 152]) {
     const reply = await expectResult(command, Buffer.from([1, 0]), 1, command === 56 ? 56 : command + 1);
