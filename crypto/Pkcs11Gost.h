@@ -4,7 +4,7 @@
 // derivation. Shared by the token provider and the software token.
 #pragma once
 
-#include <p11-kit/pkcs11.h>
+#include "platform/pkcs11.h"
 
 #include <cstdint>
 
@@ -18,9 +18,9 @@
 #define CKM_GOSTR3411_12_256 (0xD4321012UL)
 #define CKM_GOSTR3411_12_512 (0xD4321013UL)
 
-// Parameter of CKM_GOSTR3410_DERIVE. With the packing of the PKCS#11
-// header it is 20 bytes on 32-bit Windows, where CK_ULONG and pointers are
-// 4 bytes each.
+// Parameter of CKM_GOSTR3410_DERIVE, packed as the PKCS#11 structures are:
+// 20 bytes on 32-bit Windows, where CK_ULONG and pointers are 4 bytes each.
+PELLAMO_P11_PACK_BEGIN
 struct CK_GOSTR3410_DERIVE_PARAMS {
     CK_ULONG kdf;  // CKD_NULL or CKD_CPDIVERSIFY_KDF
     CK_BYTE_PTR pPublicData;
@@ -28,6 +28,7 @@ struct CK_GOSTR3410_DERIVE_PARAMS {
     CK_BYTE_PTR pUKM;
     CK_ULONG ulUKMLen;
 };
+PELLAMO_P11_PACK_END
 using CK_GOSTR3410_DERIVE_PARAMS_PTR = CK_GOSTR3410_DERIVE_PARAMS*;
 
 // Parameter of CKM_GOSTR3410_12_DERIVE: a flat byte record with 32-bit

@@ -43,7 +43,7 @@ if [ "${#missing[@]}" -gt 0 ] || [ "${PELLAMO_APT_UPDATE:-0}" = 1 ]; then
 fi
 # Debian's own nodejs ships npm separately; other builds bundle it.
 if ! command -v npm >/dev/null 2>&1; then
-  DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends npm
+  DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=900 install -y --no-install-recommends npm
 fi
 
 # The end-to-end tests talk to the service through an independent client.
@@ -55,6 +55,7 @@ fi
 if [ "$windows" = 1 ]; then
   win_packages=(
     g++-mingw-w64-x86-64-posix mingw-w64-tools
+    libgcrypt-mingw-w64-dev libgpg-error-mingw-w64-dev
     wine wine64 fonts-wine xvfb xauth imagemagick
     locales dpkg-dev
   )
@@ -87,7 +88,7 @@ SOURCES
   if [ "${#missing[@]}" -gt 0 ] || [ "$need_update" = 1 ]; then
     export DEBIAN_FRONTEND=noninteractive
     apt-get update
-    [ "${#missing[@]}" -eq 0 ] || apt-get install -y --no-install-recommends "${missing[@]}"
+    [ "${#missing[@]}" -eq 0 ] || apt-get -o DPkg::Lock::Timeout=900 install -y --no-install-recommends "${missing[@]}"
   fi
   # wine plays a Russian system (ANSI code page 1251, Cyrillic file names),
   # which needs the host's Russian UTF-8 locale.
