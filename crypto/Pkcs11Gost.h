@@ -37,7 +37,7 @@ using CK_GOSTR3410_DERIVE_PARAMS_PTR = CK_GOSTR3410_DERIVE_PARAMS*;
 // 84 bytes for a 256-bit peer key (n = 64), 148 for a 512-bit one (n = 128).
 namespace pkcs11gost {
 
-constexpr std::uint32_t kDerive12Fixed = 16;  // the three length/kdf fields and the UKM
+constexpr std::uint32_t kDerive12Fixed = 20;  // kdf, the two lengths and the UKM
 
 inline std::uint32_t readLe32(const unsigned char* p) {
     return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
