@@ -124,6 +124,20 @@ unsigned Crypto::decryptMessage(const tesel::CBlob& message, Crypto2SideInfo& pe
     return m_provider ? m_provider->decryptMessage(message, peer, out) : kNotOpen;
 }
 
+unsigned Crypto::signData(const unsigned char* data, unsigned n, unsigned char* signature) const {
+    return m_provider ? m_provider->signData(data, n, signature) : kNotOpen;
+}
+
+unsigned Crypto::encryptMessageInto(const tesel::CBlob& plain, Crypto2SideInfo& peer, unsigned headRoom,
+                                    unsigned tailRoom, tesel::CBlob& out) {
+    return m_provider ? m_provider->encryptMessageInto(plain, peer, headRoom, tailRoom, out) : kNotOpen;
+}
+
+unsigned Crypto::decryptMessageAt(const tesel::CBlob& message, unsigned from, unsigned n, Crypto2SideInfo& peer,
+                                  tesel::CBlob& out) {
+    return m_provider ? m_provider->decryptMessageAt(message, from, n, peer, out) : kNotOpen;
+}
+
 unsigned Crypto::decrypt(const tesel::CBlob& cipher, CryptoHandle sessionKey, const tesel::CBlob& iv,
                          tesel::CBlob& out) {
     return m_provider ? m_provider->decrypt(cipher, sessionKey, iv, out) : kNotOpen;

@@ -69,6 +69,11 @@ public:
                                   std::vector<std::string>& fullNames) const override;
     std::shared_ptr<CryptoProviderQn> clone() const override;
     unsigned removeKeyPair(const std::string& container) override;
+    unsigned signData(const unsigned char* data, unsigned n, unsigned char* signature) const override;
+    unsigned encryptMessageInto(const tesel::CBlob& plain, Crypto2SideInfo& peer, unsigned headRoom,
+                                unsigned tailRoom, tesel::CBlob& out) override;
+    unsigned decryptMessageAt(const tesel::CBlob& message, unsigned from, unsigned n, Crypto2SideInfo& peer,
+                              tesel::CBlob& out) override;
 
 protected:
     std::shared_ptr<CryptoProviderQn> m_provider;

@@ -148,6 +148,22 @@ unsigned Crypto1By1Connect::decryptMessage(const tesel::CBlob& packet, tesel::CB
     return Crypto::decryptMessage(packet, m_side, out);
 }
 
+unsigned Crypto1By1Connect::encryptMessageInto(const tesel::CBlob& plain, unsigned headRoom, unsigned tailRoom,
+                                               tesel::CBlob& out) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    std::unique_lock<std::mutex> keyUse;
+    if (m_keys) keyUse = std::unique_lock<std::mutex>(m_keys->use);
+    return Crypto::encryptMessageInto(plain, m_side, headRoom, tailRoom, out);
+}
+
+unsigned Crypto1By1Connect::decryptMessageAt(const tesel::CBlob& packet, unsigned from, unsigned n,
+                                             tesel::CBlob& out) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    std::unique_lock<std::mutex> keyUse;
+    if (m_keys) keyUse = std::unique_lock<std::mutex>(m_keys->use);
+    return Crypto::decryptMessageAt(packet, from, n, m_side, out);
+}
+
 unsigned Crypto1By1Connect::verifySignMessage(const tesel::CBlob& signedData) const {
     std::lock_guard<std::mutex> lock(m_mutex);
     return Crypto::verifySignMessage(signedData, m_side.getPublicKey());

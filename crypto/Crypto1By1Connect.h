@@ -44,10 +44,16 @@ public:
     unsigned encryptMessage(const tesel::CBlob& plain, tesel::CBlob& out);
     unsigned decryptMessage(const tesel::CBlob& packet, tesel::CBlob& out);
     unsigned verifySignMessage(const tesel::CBlob& signedData) const;
+    // The same inside the caller's buffers (see CryptoProviderQn): the
+    // message at headRoom of out; the message in n bytes at from of packet.
+    unsigned encryptMessageInto(const tesel::CBlob& plain, unsigned headRoom, unsigned tailRoom, tesel::CBlob& out);
+    unsigned decryptMessageAt(const tesel::CBlob& packet, unsigned from, unsigned n, tesel::CBlob& out);
     Crypto2SideInfo get2SideInfo() const;
 
     using Crypto::decryptMessage;
+    using Crypto::decryptMessageAt;
     using Crypto::encryptMessage;
+    using Crypto::encryptMessageInto;
     using Crypto::importPublicKey2Side;
     using Crypto::verifySignMessage;
 

@@ -190,23 +190,29 @@ unsigned CryptoApi::removeKeyPair(const std::string& container) {
     return ERR_OK;
 }
 
-unsigned CryptoApi::signMessage(const tesel::CBlob& data, tesel::CBlob& out) const {
+unsigned CryptoApi::signData(const unsigned char* data, unsigned n, unsigned char* signature) const {
     if (!m_provider) {
         return ERR_CSP_NOT_INITIALIZED;
     }
     HCRYPTHASH hash = 0;
-    if (!CryptCreateHash(m_provider, getHashAlgId(m_csp), 0, 0, &hash)) {
+    if (m_szSign == 0 || !CryptCreateHash(m_provider, getHashAlgId(m_csp), 0, 0, &hash)) {
         return ERR_SIGN;
+    }
+    DWORD sigLen = m_szSign;
+    const bool ok = CryptHashData(hash, data, n, 0) &&
+                    CryptSignHashA(hash, AT_KEYEXCHANGE, nullptr, 0, signature, &sigLen) && sigLen == m_szSign;
+    CryptDestroyHash(hash);
+    return ok ? ERR_OK : ERR_SIGN;
+}
+
+unsigned CryptoApi::signMessage(const tesel::CBlob& data, tesel::CBlob& out) const {
+    if (!m_provider) {
+        return ERR_CSP_NOT_INITIALIZED;
     }
     const unsigned size = data.getSize();
     tesel::CBlob result(size + m_szSign);
-    DWORD sigLen = m_szSign;
-    const bool ok = CryptHashData(hash, data.getData(), size, 0) &&
-                    CryptSignHashA(hash, AT_KEYEXCHANGE, nullptr, 0, result.getData() + size, &sigLen) &&
-                    sigLen == m_szSign;
-    CryptDestroyHash(hash);
-    if (!ok || m_szSign == 0) {
-        return ERR_SIGN;
+    if (const unsigned r = signData(data.getData(), size, result.getData() + size)) {
+        return r;
     }
     result.serialize(data.getData(), size);
     result.moveOffset(0);

@@ -45,6 +45,11 @@ public:
     std::shared_ptr<CryptoProviderQn> clone() const override { return nullptr; }
     unsigned removeKeyPair(const std::string& container) override;
     void releaseHandle(CryptoHandle handle) override;
+    unsigned signData(const unsigned char* data, unsigned n, unsigned char* signature) const override;
+    unsigned encryptMessageInto(const tesel::CBlob& plain, Crypto2SideInfo& peer, unsigned headRoom,
+                                unsigned tailRoom, tesel::CBlob& out) override;
+    unsigned decryptMessageAt(const tesel::CBlob& message, unsigned from, unsigned n, Crypto2SideInfo& peer,
+                              tesel::CBlob& out) override;
 
     // Imports the peer's public key into peer (no agreement): 0 or 10.
     unsigned setPublicKey2Side(const tesel::CBlob& peerBlob, Crypto2SideInfo& peer);
@@ -73,6 +78,9 @@ private:
     // running stream in pieces of 1024 bytes; false on a failure.
     bool encryptInPlace(const unsigned char* plain, unsigned n, HCRYPTKEY key, unsigned char* dst) const;
     bool decryptInPlace(unsigned char* data, unsigned n, HCRYPTKEY key) const;
+    // importSessionKey of the encrypted message in the size bytes at p.
+    unsigned importSessionKeyAt(const unsigned char* p, unsigned size, unsigned& offset, CryptoHandle agreedKey,
+                                CryptoHandle& sessionKey);
     unsigned enumContainers(DWORD extraFlags, std::vector<std::string>& names) const;
 
     HCRYPTKEY m_userKey = 0;

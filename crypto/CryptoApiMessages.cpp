@@ -147,6 +147,11 @@ unsigned CryptoApi::encrypt(const tesel::CBlob& plain, CryptoHandle sessionKey, 
 }
 
 unsigned CryptoApi::encryptMessage(const tesel::CBlob& plain, Crypto2SideInfo& peer, tesel::CBlob& out) {
+    return encryptMessageInto(plain, peer, 0, 0, out);
+}
+
+unsigned CryptoApi::encryptMessageInto(const tesel::CBlob& plain, Crypto2SideInfo& peer, unsigned headRoom,
+                                       unsigned tailRoom, tesel::CBlob& out) {
     CryptoHandle key = 0;
     tesel::CBlob iv;
     if (const unsigned r = createSessionKey(key, iv)) {
@@ -157,7 +162,8 @@ unsigned CryptoApi::encryptMessage(const tesel::CBlob& plain, Crypto2SideInfo& p
     if (r == ERR_OK) {
         // One buffer of the final size; the text is encrypted in place there.
         const unsigned n = plain.getSize();
-        tesel::CBlob message(tesel::CBlob::sizeOf(blob) + tesel::CBlob::sizeOf(iv) + n);
+        tesel::CBlob message(headRoom + tesel::CBlob::sizeOf(blob) + tesel::CBlob::sizeOf(iv) + n + tailRoom);
+        message.moveOffset(headRoom);
         message.serialize(&blob);
         message.serialize(&iv);
         if (encryptInPlace(plain.getData(), n, key, message.getData() + message.getOffset())) {
@@ -173,13 +179,16 @@ unsigned CryptoApi::encryptMessage(const tesel::CBlob& plain, Crypto2SideInfo& p
 
 unsigned CryptoApi::importSessionKey(const tesel::CBlob& data, unsigned& offset, CryptoHandle agreedKey,
                                      CryptoHandle& sessionKey) {
+    return importSessionKeyAt(data.getData(), data.getSize(), offset, agreedKey, sessionKey);
+}
+
+unsigned CryptoApi::importSessionKeyAt(const unsigned char* p, unsigned size, unsigned& offset,
+                                       CryptoHandle agreedKey, CryptoHandle& sessionKey) {
     // Bounds first: the blob with its UKM, the IV length and the IV must all
     // be inside the message.
-    const unsigned size = data.getSize();
     if (size < 4) {
         return ERR_SESSION_KEY;
     }
-    const unsigned char* p = data.getData();
     const unsigned n = readLe32(p);
     if (n < kUkmOffset + 8 || n > size - 4 || size - 4 - n < 4 + kIvSize) {
         return ERR_SESSION_KEY;
@@ -201,20 +210,30 @@ unsigned CryptoApi::importSessionKey(const tesel::CBlob& data, unsigned& offset,
 }
 
 unsigned CryptoApi::decryptMessage(const tesel::CBlob& message, Crypto2SideInfo& peer, tesel::CBlob& out) {
+    return decryptMessageAt(message, 0, message.getSize(), peer, out);
+}
+
+unsigned CryptoApi::decryptMessageAt(const tesel::CBlob& message, unsigned from, unsigned n, Crypto2SideInfo& peer,
+                                     tesel::CBlob& out) {
     if (!m_provider) {
         return ERR_CSP_NOT_INITIALIZED;
     }
+    if (from > message.getSize() || n > message.getSize() - from) {
+        return ERR_DECRYPT;
+    }
+    const unsigned char* p = message.getData() + from;
     unsigned offset = 0;
     CryptoHandle key = 0;
-    if (const unsigned r = importSessionKey(message, offset, peer.getAgreeKey(), key)) {
+    if (const unsigned r = importSessionKeyAt(p, n, offset, peer.getAgreeKey(), key)) {
         return r;
     }
-    const unsigned n = message.getSize() - offset;
-    out.clear();
-    tesel::CBlob plain(message.getData() + offset, n);
-    const bool ok = decryptInPlace(plain.getData(), n, key);
+    // The one copy of the text: decrypted in place in its own buffer (also
+    // when out is the message itself).
+    tesel::CBlob plain(p + offset, n - offset);
+    const bool ok = decryptInPlace(plain.getData(), n - offset, key);
     CryptDestroyKey(key);
     if (!ok) {
+        out.clear();
         return ERR_DECRYPT;
     }
     out = std::move(plain);

@@ -47,6 +47,24 @@ public:
     // cannot be copied.
     virtual std::shared_ptr<CryptoProviderQn> clone() const = 0;
     virtual unsigned removeKeyPair(const std::string& container) = 0;
+
+    // Forms of signing, encryption and decryption that work inside the
+    // caller's buffers, so that a large packet is not copied from one buffer
+    // to the next. The defaults go through the operations above (and copy);
+    // a provider overrides them where it can do better.
+    //
+    // The getSzSign() bytes of signature over the n bytes at data; the
+    // signature is written to signature.
+    virtual unsigned signData(const unsigned char* data, unsigned n, unsigned char* signature) const;
+    // encryptMessage into out, which is allocated to exactly headRoom + the
+    // encrypted message + tailRoom bytes: the message starts at headRoom, the
+    // first headRoom and the last tailRoom bytes are the caller's to fill.
+    virtual unsigned encryptMessageInto(const tesel::CBlob& plain, Crypto2SideInfo& peer, unsigned headRoom,
+                                        unsigned tailRoom, tesel::CBlob& out);
+    // decryptMessage of the encrypted message in the n bytes at offset from
+    // of message (the caller has checked that they are inside it).
+    virtual unsigned decryptMessageAt(const tesel::CBlob& message, unsigned from, unsigned n, Crypto2SideInfo& peer,
+                                      tesel::CBlob& out);
 };
 
 }  // namespace qn::crypto

@@ -25,25 +25,75 @@ const bool g_programPacketLimit = [] {
 constexpr unsigned kFormat2001 = 1;
 constexpr unsigned kFormat2012 = 2;
 
-// Magic, key exchange header and body in one buffer of the exact size; the
-// signature is appended by the provider.
-int buildSigned(const CBlob& body, Crypto1By1Connect& connection, CBlob& packet) {
+// Magic and key exchange header for the connection's keys: sender = own
+// public key, recipient = the peer's key and certificate serial number.
+int makeHead(Crypto1By1Connect& connection, CBlob& head) {
     CBlob own;
     if (const unsigned r = connection.getPublicKey(own)) return static_cast<int>(r);
     const qn::crypto::Crypto2SideInfo peer = connection.get2SideInfo();
     const unsigned format =
         qn::crypto::getGostCrypto(connection.getCSP()) == qn::crypto::GOST_2012 ? kFormat2012 : kFormat2001;
-    CBlob head;
-    if (const int r = createHeader(own, peer.getPublicKeyBlob(), peer.getCertSN(), format, head)) return r;
+    return createHeader(own, peer.getPublicKeyBlob(), peer.getCertSN(), format, head);
+}
 
-    CBlob content(head.getSize() + body.getSize());
-    content.serialize(head.getData(), head.getSize());
-    content.serialize(body.getData(), body.getSize());
-    CBlob signedPacket;
-    if (const unsigned r = connection.signMessage(content, signedPacket)) return static_cast<int>(r);
-    signedPacket.moveOffset(0);
-    packet = std::move(signedPacket);
+// out holds head, body and room for the signature at its end: the signature
+// over everything before it is written there, and out becomes the packet.
+// Nothing is copied: a packet of megabytes is hashed where it lies.
+int signInPlace(Crypto1By1Connect& connection, CBlob& out, CBlob& packet) {
+    const unsigned sigSize = connection.getSzSign();
+    if (sigSize == 0 || out.getSize() < sigSize) return ERR_SIGN;
+    const unsigned signedSize = out.getSize() - sigSize;
+    if (const unsigned r = connection.signData(out.getData(), signedSize, out.getData() + signedSize))
+        return static_cast<int>(r);
+    out.moveOffset(0);
+    packet = std::move(out);
     return ERR_OK;
+}
+
+// Checks the signature over the whole packet and decrypts the body that
+// starts at offset (in front of the signature) into plain.
+int openBody(const CBlob& packet, unsigned offset, Crypto1By1Connect& connection, CBlob& plain) {
+    if (!connection.isValid()) return ERR_CSP_NOT_INITIALIZED;
+    const unsigned sigSize = connection.getSzSign();
+    const unsigned size = packet.getSize();
+    // The signature must fit behind the header; nothing is decrypted before
+    // the whole packet is known to be the sender's.
+    if (sigSize == 0 || packet.isMalformed() || offset > size || size - offset < sigSize)
+        return ERR_PACKET_INTEGRITY;
+    if (const unsigned r = connection.verifySignMessage(packet))
+        return r == ERR_CSP_NOT_INITIALIZED ? ERR_CSP_NOT_INITIALIZED : ERR_PACKET_INTEGRITY;
+    CBlob out;
+    if (const unsigned r = connection.decryptMessageAt(packet, offset, size - offset - sigSize, out))
+        return static_cast<int>(r);
+    out.moveOffset(0);
+    plain = std::move(out);
+    return ERR_OK;
+}
+
+// Bytes of the magic and the key exchange header at the start of packet as
+// their length fields give them, or the whole packet when the fields do not
+// fit (the header reader then reports the damage): what the header reader
+// has to see, without copying the body behind it.
+unsigned headerExtent(const CBlob& packet) {
+    const unsigned size = packet.getSize();
+    const unsigned char* p = packet.getData();
+    auto le32 = [p](unsigned at) {
+        return p[at] | (p[at + 1] << 8) | (p[at + 2] << 16) | (static_cast<unsigned>(p[at + 3]) << 24);
+    };
+    unsigned at = kMagicSize;
+    if (size < at + 4) return size;
+    unsigned blobs = 1;
+    if (le32(at) == KeyExchangeHeader::kMarker) {
+        at += 8;
+        blobs = 3;
+    }
+    for (unsigned i = 0; i < blobs; ++i) {
+        if (size < at || size - at < 4) return size;
+        const unsigned n = le32(at);
+        if (n > size - at - 4) return size;
+        at += 4 + n;
+    }
+    return at;
 }
 
 // The value part of a public key blob: aiKeyAlg and the key bytes behind the
@@ -68,9 +118,19 @@ bool sameKey(const CBlob& a, const CBlob& b) {
 
 int encryptAndSign(const CBlob& payload, Crypto1By1Connect& connection, CBlob& packet) {
     if (!connection.isValid()) return ERR_CSP_NOT_INITIALIZED;
-    CBlob body;
-    if (const unsigned r = connection.encryptMessage(payload, body)) return static_cast<int>(r);
-    return buildSigned(body, connection, packet);
+    CBlob head;
+    if (const int r = makeHead(connection, head)) {
+        // The steps run encryption first: its failure is the one reported.
+        CBlob body;
+        if (const unsigned e = connection.encryptMessage(payload, body)) return static_cast<int>(e);
+        return r;
+    }
+    // Header, encrypted body and signature in one buffer of the final size.
+    CBlob out;
+    if (const unsigned r = connection.encryptMessageInto(payload, head.getSize(), connection.getSzSign(), out))
+        return static_cast<int>(r);
+    std::memcpy(out.getData(), head.getData(), head.getSize());
+    return signInPlace(connection, out, packet);
 }
 
 int encryptAndSignWithinLimit(const CBlob& payload, Crypto1By1Connect& connection, CBlob& packet) {
@@ -83,27 +143,16 @@ int encryptAndSignWithinLimit(const CBlob& payload, Crypto1By1Connect& connectio
 
 int signQnPacket(const CBlob& payload, Crypto1By1Connect& connection, CBlob& packet) {
     if (!connection.isValid()) return ERR_CSP_NOT_INITIALIZED;
-    return buildSigned(payload, connection, packet);
+    CBlob head;
+    if (const int r = makeHead(connection, head)) return r;
+    CBlob out(head.getSize() + payload.getSize() + connection.getSzSign());
+    out.serialize(head.getData(), head.getSize());
+    out.serialize(payload.getData(), payload.getSize());
+    return signInPlace(connection, out, packet);
 }
 
 int decryptPacket(CBlob& packet, Crypto1By1Connect& connection) {
-    if (!connection.isValid()) return ERR_CSP_NOT_INITIALIZED;
-    const unsigned sigSize = connection.getSzSign();
-    const unsigned offset = packet.getOffset();
-    const unsigned size = packet.getSize();
-    // The signature must fit behind the header; nothing is decrypted before
-    // the whole packet is known to be the sender's.
-    if (sigSize == 0 || packet.isMalformed() || offset > size || size - offset < sigSize)
-        return ERR_PACKET_INTEGRITY;
-    if (const unsigned r = connection.verifySignMessage(packet))
-        return r == ERR_CSP_NOT_INITIALIZED ? ERR_CSP_NOT_INITIALIZED : ERR_PACKET_INTEGRITY;
-
-    const CBlob body(packet.getData() + offset, size - offset - sigSize);
-    CBlob plain;
-    if (const unsigned r = connection.decryptMessage(body, plain)) return static_cast<int>(r);
-    plain.moveOffset(0);
-    packet = std::move(plain);
-    return ERR_OK;
+    return openBody(packet, packet.getOffset(), connection, packet);
 }
 
 int encryptSign(const CBlob& payload, CBlob& packet, KeyExchangeHeader& header) {
@@ -119,13 +168,12 @@ int signPacket(const CBlob& payload, CBlob& packet, KeyExchangeHeader& header) {
 }
 
 int decrypt(const CBlob& packet, CBlob& payload, KeyExchangeHeader& header) {
-    CBlob work(packet.getData(), packet.getSize());
-    if (const int r = readCryptoHeader(work, header)) return r;
+    // Only the header is copied to be read; the body is opened where it is.
+    CBlob head(packet.getData(), headerExtent(packet));
+    if (const int r = readCryptoHeader(head, header)) return r;
     Crypto1By1Connect connection;
     if (const unsigned r = qn::crypto::getCrypto(header, connection)) return static_cast<int>(r);
-    if (const int r = decryptPacket(work, connection)) return r;
-    payload = std::move(work);
-    return ERR_OK;
+    return openBody(packet, head.getOffset(), connection, payload);
 }
 
 int decrypt(const CBlob& packet, CBlob& payload) {
