@@ -4,7 +4,7 @@
 // derivation. Shared by the token provider and the software token.
 #pragma once
 
-#include <p11-kit/pkcs11.h>
+#include "platform/pkcs11.h"
 
 #include <cstdint>
 
@@ -18,9 +18,9 @@
 #define CKM_GOSTR3411_12_256 (0xD4321012UL)
 #define CKM_GOSTR3411_12_512 (0xD4321013UL)
 
-// Parameter of CKM_GOSTR3410_DERIVE. With the packing of the PKCS#11
-// header it is 20 bytes on 32-bit Windows, where CK_ULONG and pointers are
-// 4 bytes each.
+// Parameter of CKM_GOSTR3410_DERIVE, packed as the PKCS#11 structures are:
+// 20 bytes on 32-bit Windows, where CK_ULONG and pointers are 4 bytes each.
+PELLAMO_P11_PACK_BEGIN
 struct CK_GOSTR3410_DERIVE_PARAMS {
     CK_ULONG kdf;  // CKD_NULL or CKD_CPDIVERSIFY_KDF
     CK_BYTE_PTR pPublicData;
@@ -28,6 +28,7 @@ struct CK_GOSTR3410_DERIVE_PARAMS {
     CK_BYTE_PTR pUKM;
     CK_ULONG ulUKMLen;
 };
+PELLAMO_P11_PACK_END
 using CK_GOSTR3410_DERIVE_PARAMS_PTR = CK_GOSTR3410_DERIVE_PARAMS*;
 
 // Parameter of CKM_GOSTR3410_12_DERIVE: a flat byte record with 32-bit
@@ -36,7 +37,7 @@ using CK_GOSTR3410_DERIVE_PARAMS_PTR = CK_GOSTR3410_DERIVE_PARAMS*;
 // 84 bytes for a 256-bit peer key (n = 64), 148 for a 512-bit one (n = 128).
 namespace pkcs11gost {
 
-constexpr std::uint32_t kDerive12Fixed = 16;  // the three length/kdf fields and the UKM
+constexpr std::uint32_t kDerive12Fixed = 20;  // kdf, the two lengths and the UKM
 
 inline std::uint32_t readLe32(const unsigned char* p) {
     return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<std::uint32_t>(p[3]) << 24);

@@ -65,6 +65,7 @@ fi
 if [ "$windows" = 1 ]; then
   win_packages=(
     g++-mingw-w64-x86-64-posix mingw-w64-tools
+    libgcrypt-mingw-w64-dev libgpg-error-mingw-w64-dev
     wine wine64 fonts-wine xvfb xauth imagemagick
     locales dpkg-dev
     libgcrypt-mingw-w64-dev libgpg-error-mingw-w64-dev

@@ -114,8 +114,21 @@ void Object::setUlong(CK_ATTRIBUTE_TYPE t, CK_ULONG v) {
     attrs[t] = std::move(b);
 }
 
+namespace {
+
+State* g_state = nullptr;
+
+// The state outlives the host's exit handlers (a host may finalise the
+// module from one of them) and goes when the module is unloaded.
+__attribute__((destructor)) void releaseState() {
+    delete g_state;
+    g_state = nullptr;
+}
+
+}  // namespace
+
 State& State::instance() {
-    static State* state = new State();
+    static State* state = (g_state = new State());
     return *state;
 }
 

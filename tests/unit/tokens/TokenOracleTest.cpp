@@ -122,7 +122,8 @@ TEST_F(TokenOracleTest, AgreedKeyIsTheEnginesVko) {
         const CK_SESSION_HANDLE s = static_cast<CK_SESSION_HANDLE>(p->getProviderHandle());
         CK_GOSTR3410_DERIVE_PARAMS p2001{CKD_NULL, const_cast<unsigned char*>(peerRaw.data()), peerRaw.size(),
                                          const_cast<unsigned char*>(ukm.data()), 8};
-        Bytes p2012(16 + peerRaw.size());
+        Bytes p2012(pkcs11gost::kDerive12Fixed + peerRaw.size());
+        EXPECT_EQ(p2012.size(), peerRaw.size() == 64 ? 84u : 148u);
         pkcs11gost::writeLe32(p2012.data(), CKD_NULL);
         pkcs11gost::writeLe32(p2012.data() + 4, static_cast<std::uint32_t>(peerRaw.size()));
         std::copy(peerRaw.begin(), peerRaw.end(), p2012.begin() + 8);

@@ -81,6 +81,11 @@ CK_FUNCTION_LIST_PTR functions(eDeviceP11Type type) {
     return p11LibCacheGlobal->get(type, module, f) == 0 ? f : nullptr;
 }
 
+void reload() {
+    reinitialise(P11_DEVICE_JACARTA);
+    reinitialise(P11_DEVICE_RUTOKEN);
+}
+
 void reset(const std::string& config) {
     std::error_code ec;
     fs::remove_all(fs::path(env->dir) / "tokens", ec);

@@ -27,6 +27,8 @@ const std::string& folder();
 // Writes the configuration, empties the tokens and initialises both
 // modules again. Providers opened before are stale afterwards.
 void reset(const std::string& config = kDefaultConfig);
+// Initialises both modules again, keeping the token files.
+void reload();
 CK_FUNCTION_LIST_PTR functions(qn::crypto::eDeviceP11Type type);
 
 inline tesel::CBlob blobOf(const Bytes& b) { return tesel::CBlob(b.data(), static_cast<unsigned>(b.size())); }
