@@ -295,7 +295,18 @@ export async function connect(url = `ws://127.0.0.1:${PLUGIN_PORT}/`, options = 
   const pending = new Map();
   let counter = 0;
   ws.on('message', (data) => {
-    const reply = parseReply(data);
+    let reply;
+    try {
+      reply = parseReply(data);
+    } catch {
+      // An empty or damaged message (an unknown command is answered with an
+      // empty one) belongs to no uid: it answers the oldest waiting request.
+      const first = pending.entries().next();
+      if (first.done) return;
+      pending.delete(first.value[0]);
+      first.value[1].resolve({ empty: true, raw: Buffer.from(data) });
+      return;
+    }
     const waiter = pending.get(reply.uid);
     if (waiter) {
       pending.delete(reply.uid);
