@@ -34,7 +34,8 @@ fuzz() {  # fuzz <target> <seed corpus name> <seconds>
   [ -d "$root/tests/fuzz/corpus/$2" ] && corpus+=("$root/tests/fuzz/corpus/$2")
   # Targets that make their seeds with the real code (keys, signatures)
   # write them into the first corpus folder before fuzzing starts.
-  if ! PELLAMO_FUZZ_SEEDS="${corpus[0]}" "$fuzz_dir/tests/$1" -max_total_time="$3" -timeout=20 \
+  if ! PELLAMO_FUZZ_SEEDS="${corpus[0]}" \
+      LSAN_OPTIONS="suppressions=$root/tests/fuzz/lsan.supp:print_suppressions=0" "$fuzz_dir/tests/$1" -max_total_time="$3" -timeout=20 \
       "${corpus[@]}" >"$fuzz_dir/$1.log" 2>&1; then
     tail -n 60 "$fuzz_dir/$1.log"
     exit 1
@@ -52,6 +53,8 @@ fuzz cert_fuzz cert "${seconds:-20}"
 fuzz registry_fuzz registry "${seconds:-15}"
 fuzz dispatch_fuzz dispatch "${seconds:-30}"
 
+# PELLAMO_TSAN_STAGE=0 skips this stage.
+if [ "${PELLAMO_TSAN_STAGE:-1}" = 1 ]; then
 echo "== ThreadSanitizer: the concurrency tests =="
 tsan_dir="$root/build-tsan"
 cmake -G Ninja -S "$root" -B "$tsan_dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPELLAMO_TSAN=ON \
@@ -64,6 +67,7 @@ export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1"
 # Two tabs making and installing requests at the same time, against the peer.
 PELLAMO_E2E_CASES='two connections' node "$root/tests/e2e/request.mjs" "$tsan_dir/pellamo"
 unset TSAN_OPTIONS
+fi
 
 # Windows: cross-build of pellamo.exe and upd_qn.dll and the smoke test under
 # wine, when the Windows toolchain is installed (bash tools/setup.sh --windows,

@@ -137,7 +137,9 @@ cases.push([
       );
       // Back near the start: what the run took is given back but for the
       // allocator's own caches (one arena per I/O thread).
-      assert.ok(after <= before + Math.max(16 * 1024, before / 2), `memory grew from ${before} to ${after} KiB`);
+      if (process.env.PELLAMO_LOAD_MEMORY_CHECK !== '0') {
+        assert.ok(after <= before + Math.max(16 * 1024, before / 2), `memory grew from ${before} to ${after} KiB`);
+      }
     } finally {
       await stop(proc);
     }
