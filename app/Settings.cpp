@@ -30,8 +30,8 @@ RunTimeValues& values() {
 // Serialises setTransportServerAddress calls, so that the stored address and
 // the two clients always end up holding the same one.
 std::mutex& addressUpdateLock() {
-    static std::mutex m;
-    return m;
+    static std::mutex* const m = new std::mutex();
+    return *m;
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "app/VUzeVorido.h"
 
+#include "app/Deployment.h"
 #include "app/Settings.h"
 #include "app/UpdateModule.h"
 #include "core/AppInfo.h"
@@ -60,5 +61,7 @@ int VUzeVorido::init() {
     if (qn::update::isRestartRequested()) return ERR_OK;
 
     m_server.setProccessFunction(&processPacket);
+    m_server.setAllowedOrigins(COriginAllowList::parse(deployment::allowedOrigins()));
+    m_server.setListenAddress(deployment::listenAddress());
     return m_server.start();
 }

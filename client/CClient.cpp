@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <utility>
 
 #include "errors/eErrCodes.h"
 
@@ -39,15 +40,19 @@ char checkCharacter(const std::string& s, const int (&weights)[N]) {
 CClient::CClient() = default;
 
 int CClient::addAttachment(const CBlob& data, const std::string& name, eAttacmentDocType type) {
+    return addAttachment(CBlob(data), name, type);
+}
+
+int CClient::addAttachment(CBlob&& data, const std::string& name, eAttacmentDocType type) {
     if (type != ADT_ADDITIONAL_DOCUMENT) {
         for (sAttachment& a : m_attachments) {
             if (a.type == type) {
-                a.data = data;
+                a.data = std::move(data);
                 return 0;
             }
         }
     }
-    m_attachments.push_back(sAttachment{type, name, data});
+    m_attachments.push_back(sAttachment{type, name, std::move(data)});
     return 0;
 }
 

@@ -36,6 +36,8 @@ public:
     // A type other than 5 that is already attached gets the new data and
     // keeps its name; otherwise a new entry is appended. Returns 0.
     int addAttachment(const CBlob& data, const std::string& name, eAttacmentDocType type);
+    // The same, taking the contents over (large scans are not copied).
+    int addAttachment(CBlob&& data, const std::string& name, eAttacmentDocType type);
     const std::vector<sAttachment>& getAttachments() const { return m_attachments; }
     void clearAttachments() { m_attachments.clear(); }
 

@@ -24,8 +24,10 @@ unsigned open(std::shared_ptr<Crypto1By1Connect>& out, Factory factory) {
 }  // namespace
 
 std::shared_ptr<ControllerWebCrypto> ControllerWebCrypto::instance() {
-    static const std::shared_ptr<ControllerWebCrypto> controller = std::make_shared<ControllerWebCrypto>();
-    return controller;
+    // Never released: service threads may still be using it at exit.
+    static const auto* const controller =
+        new std::shared_ptr<ControllerWebCrypto>(std::make_shared<ControllerWebCrypto>());
+    return *controller;
 }
 
 unsigned ControllerWebCrypto::init(const CERT_CONTEXT* cert, tesel::eCertStore store) {

@@ -218,12 +218,14 @@ unsigned CryptoP11::remove(const std::string& container, eSupportCP kind) {
         return r;
     }
     auto lock = p->lockSession();
-    CK_OBJECT_HANDLE handles[kContainerObjects] = {};
+    // One more than a container holds is asked for, so that a label that
+    // more objects carry is told apart from a whole container and kept.
+    CK_OBJECT_HANDLE handles[kContainerObjects + 1] = {};
     CK_ULONG count = 0;
-    const unsigned r = p->findObjects(tesel::convertToUTF8(container), handles, count, kContainerObjects);
+    const unsigned r = p->findObjects(tesel::convertToUTF8(container), handles, count, kContainerObjects + 1);
     if (r == ERR_OK && count == kContainerObjects) {
-        for (CK_OBJECT_HANDLE h : handles) {
-            p->m_functions->C_DestroyObject(p->session(), h);
+        for (CK_ULONG i = 0; i < count; ++i) {
+            p->m_functions->C_DestroyObject(p->session(), handles[i]);
         }
     }
     return r;

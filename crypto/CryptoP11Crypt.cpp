@@ -341,7 +341,9 @@ unsigned CryptoP11::encryptOnRutoken(const tesel::CBlob& plain, tesel::CBlob& ou
         n < plain.getSize() || n > plain.getSize() + 64) {
         return ERR_ENCRYPT;
     }
-    tesel::CBlob result(static_cast<unsigned>(n));
+    // A buffer even for an empty result: a null one would be a size query
+    // again and leave the operation open.
+    tesel::CBlob result(static_cast<unsigned>(n ? n : 1));
     if (m_functions->C_Encrypt(session(), plain.getData(), plain.getSize(), result.getData(), &n) != CKR_OK ||
         n > result.getSize()) {
         return ERR_ENCRYPT;
@@ -360,7 +362,9 @@ unsigned CryptoP11::decryptOnRutoken(const tesel::CBlob& cipher, tesel::CBlob& o
         n > cipher.getSize() + 64) {
         return ERR_DECRYPT;
     }
-    tesel::CBlob result(static_cast<unsigned>(n));
+    // A buffer even for an empty result: a null one would be a size query
+    // again and leave the operation open.
+    tesel::CBlob result(static_cast<unsigned>(n ? n : 1));
     if (m_functions->C_Decrypt(session(), cipher.getData(), cipher.getSize(), result.getData(), &n) != CKR_OK ||
         n > result.getSize()) {
         return ERR_DECRYPT;

@@ -113,10 +113,11 @@ constexpr const char* kUnknownErrorUtf8 = "Неизвестная ошибка";
 CError* pGlbError = &CError::instance();
 
 CError& CError::instance() {
-    // A function-local static: created exactly once even when two threads
-    // arrive first at the same time.
-    static CError catalog;
-    return catalog;
+    // Created exactly once even when two threads arrive first at the same
+    // time, and never destroyed: service threads may still be running a
+    // command while the process exits.
+    static CError* const catalog = new CError();
+    return *catalog;
 }
 
 CError::CError() { init(); }
@@ -132,8 +133,8 @@ void CError::push(eErrCodes code, const std::string& text) { m_errors.emplace(co
 std::string CError::getText(eErrCodes code) const {
     auto it = m_errors.find(code);
     if (it != m_errors.end()) return it->second;
-    static const std::string unknown = tesel::convertFromUTF8(kUnknownErrorUtf8);
-    return unknown;
+    static const std::string* const unknown = new std::string(tesel::convertFromUTF8(kUnknownErrorUtf8));
+    return *unknown;
 }
 
 std::string CError::getText(int code) const { return getText(static_cast<eErrCodes>(code)); }

@@ -44,10 +44,11 @@ constexpr const char* kUnknownMsgUtf8 = "Неопределённое уведо
 CMsg* pGlbMsg = &CMsg::instance();
 
 CMsg& CMsg::instance() {
-    // A function-local static: created exactly once even when two threads
-    // arrive first at the same time.
-    static CMsg catalog;
-    return catalog;
+    // Created exactly once even when two threads arrive first at the same
+    // time, and never destroyed: service threads may still be running a
+    // command while the process exits.
+    static CMsg* const catalog = new CMsg();
+    return *catalog;
 }
 
 CMsg::CMsg() { init(); }
@@ -63,8 +64,8 @@ void CMsg::push(eMsgCode code, const std::string& text) { m_messages.emplace(cod
 std::string CMsg::getText(eMsgCode code) const {
     auto it = m_messages.find(code);
     if (it != m_messages.end()) return it->second;
-    static const std::string unknown = tesel::convertFromUTF8(kUnknownMsgUtf8);
-    return unknown;
+    static const std::string* const unknown = new std::string(tesel::convertFromUTF8(kUnknownMsgUtf8));
+    return *unknown;
 }
 
 std::string CMsg::getText(int code) const { return getText(static_cast<eMsgCode>(code)); }

@@ -5,8 +5,9 @@
 #include "core/TextConvert.h"
 
 std::string getCaption(tesel::eQuorinType type) {
-    // Converted once; afterwards only read, from any thread.
-    static const std::array<std::string, 5> captions = {
+    // Converted once; afterwards only read, from any thread, and never
+    // destroyed (service threads outlive the exit).
+    static const std::array<std::string, 5>& captions = *new std::array<std::string, 5>{
         tesel::convertFromUTF8("Quorin"),            // unspecified
         tesel::convertFromUTF8("Quorin"),            // client
         tesel::convertFromUTF8("Quorin. Партнёр"),   // partner

@@ -8,6 +8,7 @@
 #include <limits>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -20,6 +21,12 @@
 #include <boost/asio/strand.hpp>
 #include <boost/beast/core/bind_handler.hpp>
 #include <boost/beast/core/flat_buffer.hpp>
+#include <boost/beast/http/empty_body.hpp>
+#include <boost/beast/http/parser.hpp>
+#include <boost/beast/http/read.hpp>
+#include <boost/beast/http/string_body.hpp>
+#include <boost/beast/http/write.hpp>
+#include <boost/beast/websocket/rfc6455.hpp>
 #include <boost/beast/websocket/stream.hpp>
 
 #include "platform/sockets.h"
@@ -28,6 +35,7 @@ namespace {
 
 namespace beast = boost::beast;
 namespace websocket = beast::websocket;
+namespace http = beast::http;
 namespace net = boost::asio;
 using tcp = net::ip::tcp;
 
@@ -39,6 +47,32 @@ constexpr std::chrono::milliseconds kAcceptRetryDelay{50};
 constexpr std::size_t kKeptBufferCapacity = 1 << 20;
 constexpr int kBindAttempts = 3;
 constexpr std::chrono::milliseconds kBindRetryDelay{1000};
+// The handshake request is small; anything larger is not a browser's.
+constexpr std::uint32_t kHandshakeHeaderLimit = 16 * 1024;
+// How much of a refused origin the error stream shows.
+constexpr std::size_t kShownOriginLimit = 256;
+
+using AllowList = std::shared_ptr<const COriginAllowList>;
+
+// A refused origin as one line: bytes that could break the line or the
+// terminal are shown as \xNN, and an overlong value is cut.
+void reportRefusedOrigin(std::string_view origin) {
+    std::string line = "origin refused: ";
+    static constexpr char kHex[] = "0123456789abcdef";
+    for (std::size_t i = 0; i < origin.size() && i < kShownOriginLimit; ++i) {
+        const auto c = static_cast<unsigned char>(origin[i]);
+        if (c < 0x20 || c >= 0x7f || c == '\\') {
+            line += "\\x";
+            line += kHex[c >> 4];
+            line += kHex[c & 0xf];
+        } else {
+            line += static_cast<char>(c);
+        }
+    }
+    if (origin.size() > kShownOriginLimit) line += "...";
+    line += "\n";
+    std::fwrite(line.data(), 1, line.size(), stderr);
+}
 
 // One connection: handshake, then read one message, process it, write the
 // reply, read the next. Every handler runs on the strand that is the stream's
@@ -46,8 +80,8 @@ constexpr std::chrono::milliseconds kBindRetryDelay{1000};
 // session lives as long as one of its operations is pending.
 class session : public std::enable_shared_from_this<session> {
 public:
-    session(tcp::socket&& socket, ProcessFunction processor)
-        : m_ws(std::move(socket)), m_processor(processor) {}
+    session(tcp::socket&& socket, ProcessFunction processor, AllowList origins)
+        : m_ws(std::move(socket)), m_processor(processor), m_origins(std::move(origins)) {}
 
     void run() {
         net::dispatch(m_ws.get_executor(),
@@ -56,8 +90,47 @@ public:
 
 private:
     void on_run() {
-        // Any upgrade request is accepted as it comes; compression stays off.
-        m_ws.async_accept(beast::bind_front_handler(&session::on_accept, shared_from_this()));
+        // The upgrade request is read first so that its Origin can be checked
+        // before the connection becomes a WebSocket.
+        m_parser.header_limit(kHandshakeHeaderLimit);
+        http::async_read(m_ws.next_layer(), m_buffer, m_parser,
+                         beast::bind_front_handler(&session::on_request, shared_from_this()));
+    }
+
+    void on_request(beast::error_code ec, std::size_t) {
+        if (ec) {
+            CWebSocketServer::fail(ec, "accept");
+            return;
+        }
+        const auto& request = m_parser.get();
+        // A page's handshake always names its origin; a local program's
+        // usually does not, and is served as before.
+        const auto origin = request.find(http::field::origin);
+        if (origin != request.end()) {
+            const std::string_view value(origin->value().data(), origin->value().size());
+            if (!m_origins->isAllowed(value)) {
+                reportRefusedOrigin(value);
+                refuse(request.version());
+                return;
+            }
+        }
+        // Compression stays off.
+        m_ws.async_accept(request, beast::bind_front_handler(&session::on_accept, shared_from_this()));
+    }
+
+    // 403 without an upgrade, then the connection is closed.
+    void refuse(unsigned version) {
+        auto response = std::make_shared<http::response<http::string_body>>(http::status::forbidden, version);
+        response->set(http::field::content_type, "text/plain");
+        response->body() = "Forbidden: origin not allowed\n";
+        response->keep_alive(false);
+        response->prepare_payload();
+        http::async_write(m_ws.next_layer(), *response,
+                          [self = shared_from_this(), response](beast::error_code, std::size_t) {
+                              beast::error_code ignored;
+                              self->m_ws.next_layer().shutdown(tcp::socket::shutdown_both, ignored);
+                              self->m_ws.next_layer().close(ignored);
+                          });
     }
 
     void on_accept(beast::error_code ec) {
@@ -113,14 +186,18 @@ private:
 
     websocket::stream<tcp::socket> m_ws;
     beast::flat_buffer m_buffer;
+    http::request_parser<http::empty_body> m_parser;
     ProcessFunction m_processor;
+    AllowList m_origins;
 };
 
 // Owns the listening socket and keeps exactly one accept pending.
 class listener : public std::enable_shared_from_this<listener> {
 public:
-    listener(net::io_context& ioc, const tcp::endpoint& endpoint, ProcessFunction processor)
-        : m_ioc(ioc), m_acceptor(ioc), m_retryTimer(ioc), m_processor(processor) {
+    listener(net::io_context& ioc, const tcp::endpoint& endpoint, ProcessFunction processor,
+             AllowList origins)
+        : m_ioc(ioc), m_acceptor(ioc), m_retryTimer(ioc), m_processor(processor),
+          m_origins(std::move(origins)) {
         beast::error_code ec;
         m_acceptor.open(endpoint.protocol(), ec);
         if (ec) {
@@ -149,6 +226,7 @@ public:
             return;
         }
         m_listening = true;
+        announce();
     }
 
     void run() {
@@ -157,6 +235,18 @@ public:
     }
 
 private:
+    // Tells a supervising script that connections are taken from now on.
+    void announce() {
+        beast::error_code ec;
+        const tcp::endpoint bound = m_acceptor.local_endpoint(ec);
+        if (ec) return;
+        const std::string address = bound.address().is_v6() ? "[" + bound.address().to_string() + "]"
+                                                            : bound.address().to_string();
+        const std::string line = "listening on ws://" + address + ":" + std::to_string(bound.port()) + "\n";
+        std::fwrite(line.data(), 1, line.size(), stdout);
+        std::fflush(stdout);
+    }
+
     void do_accept() {
         // Each connection gets its own strand as the executor of its socket.
         m_acceptor.async_accept(net::make_strand(m_ioc),
@@ -172,7 +262,7 @@ private:
         }
         beast::error_code ignored;
         socket.set_option(tcp::no_delay(true), ignored);  // replies are small and answered at once
-        std::make_shared<session>(std::move(socket), m_processor)->run();
+        std::make_shared<session>(std::move(socket), m_processor, m_origins)->run();
         do_accept();
     }
 
@@ -180,6 +270,7 @@ private:
     tcp::acceptor m_acceptor;
     net::steady_timer m_retryTimer;
     ProcessFunction m_processor;
+    AllowList m_origins;
     bool m_listening = false;
 };
 
@@ -194,11 +285,17 @@ void runIoContext(net::io_context& ioc) {
     }
 }
 
-void serve(unsigned port, int threads, ProcessFunction processor) {
-    const auto address = net::ip::make_address("0.0.0.0");
+void serve(unsigned port, int threads, ProcessFunction processor, std::string listenAddress,
+           AllowList origins) {
+    beast::error_code ec;
+    const auto address = net::ip::make_address(listenAddress, ec);
+    if (ec) {
+        CWebSocketServer::fail(ec, "open");
+        return;
+    }
     const tcp::endpoint endpoint{address, static_cast<unsigned short>(port)};
     net::io_context ioc{threads};
-    std::make_shared<listener>(ioc, endpoint, processor)->run();
+    std::make_shared<listener>(ioc, endpoint, processor, std::move(origins))->run();
 
     // When the listener failed there is no work: every run() returns at once
     // and this thread ends quietly.
@@ -215,6 +312,10 @@ void serve(unsigned port, int threads, ProcessFunction processor) {
 
 CWebSocketServer::CWebSocketServer(int threads) : m_threads(threads < 1 ? 1 : threads) {}
 
+void CWebSocketServer::setAllowedOrigins(COriginAllowList origins) { m_origins = std::move(origins); }
+
+void CWebSocketServer::setListenAddress(std::string address) { m_listenAddress = std::move(address); }
+
 void CWebSocketServer::setProccessFunction(ProcessFunction processor) {
     m_processor = processor;
 }
@@ -222,7 +323,9 @@ void CWebSocketServer::setProccessFunction(ProcessFunction processor) {
 int CWebSocketServer::start() {
     if (m_processor == nullptr)
         return 1;
-    std::thread(serve, getPluginPort(), m_threads, m_processor).detach();
+    std::thread(serve, getPluginPort(), m_threads, m_processor, m_listenAddress,
+                std::make_shared<const COriginAllowList>(m_origins))
+        .detach();
     return 0;
 }
 

@@ -71,4 +71,11 @@ cmake -G Ninja -S "$root" -B "$build" \
   -DBoost_INCLUDE_DIR="$boost_include" -DBoost_NO_SYSTEM_PATHS=ON \
   >"$build/configure.log" 2>&1 || { cat "$build/configure.log" >&2; exit 1; }
 cmake --build "$build" -j "$jobs"
+# upd_qn.dll checks update signatures with libgcrypt, which is linked as a DLL
+# (LGPL): it and libgpg-error ship beside the program.
+for dll in libgcrypt-20.dll libgpg-error-0.dll; do
+  src="/usr/x86_64-w64-mingw32/bin/$dll"
+  [ -f "$src" ] || { echo "build-windows.sh: $src is missing; run: bash tools/setup.sh --windows" >&2; exit 1; }
+  cp "$src" "$build/"
+done
 echo "Windows cross-build done in $(( $(seconds) - started )) s: $build/pellamo.exe $build/upd_qn.dll"

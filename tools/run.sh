@@ -86,8 +86,11 @@ else
   # Facts the demo page shows beside what the program itself reports.
   mkdir -p "$peer_state/demo"
   printf '{"version": "%s"}\n' "$version_text" >"$peer_state/demo/about.json"
+  # The local CA publishes this very version, so the update check at start-up
+  # finds nothing to do.
+  mkdir -p "$peer_state/packages/4/$version"
   "$build/tools/ca-peer/ca-peer" --state "$peer_state" --port "$peer_port" \
-    --demo "$root/web/demo" --demo "$peer_state/demo" >"$peer_state/ca-peer.log" 2>&1 &
+    --packages "$peer_state/packages" --demo "$root/web/demo" --demo "$peer_state/demo" >"$peer_state/ca-peer.log" 2>&1 &
   peer_pid=$!
   for _ in $(seq 1 100); do
     grep -q 'listening on' "$peer_state/ca-peer.log" 2>/dev/null && break

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs every Debian package that building, running and testing Pellamo
-# needs, plus the npm WebSocket client used by the end-to-end tests.
+# needs (chromium for the demo cabinet's browser tests), plus the npm packages
+# of the end-to-end tests, the client library's tests and the browser tests.
 # Idempotent; meant for a fresh Debian 12 machine, run as root.
 #
 # With --windows (or PELLAMO_WINDOWS=1) it also installs the Windows
@@ -22,12 +23,15 @@ packages=(
   libboost-dev
   libcurl4-openssl-dev
   libgcrypt20-dev
+  libp11-kit-dev
+  opensc softhsm2
   libssl-dev openssl libengine-gost-openssl
   libgtest-dev googletest libgmock-dev
   libbenchmark-dev
   nodejs
   python3
   clang libclang-rt-dev
+  chromium
 )
 
 missing=()
@@ -37,16 +41,24 @@ done
 if [ "${#missing[@]}" -gt 0 ] || [ "${PELLAMO_APT_UPDATE:-0}" = 1 ]; then
   export DEBIAN_FRONTEND=noninteractive
   apt-get update
-  apt-get install -y --no-install-recommends "${missing[@]}"
+  apt-get -o DPkg::Lock::Timeout=900 install -y --no-install-recommends "${missing[@]}"
 fi
 # Debian's own nodejs ships npm separately; other builds bundle it.
 if ! command -v npm >/dev/null 2>&1; then
-  DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends npm
+  DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=900 install -y --no-install-recommends npm
 fi
 
 # The end-to-end tests talk to the service through an independent client.
 if [ ! -d "$here/tests/e2e/node_modules/ws" ]; then
   (cd "$here/tests/e2e" && npm install --no-audit --no-fund --loglevel=error)
+fi
+# The client library's tests (ws), and the browser tests: puppeteer-core drives
+# Debian's chromium (it downloads no browser of its own).
+if [ ! -d "$here/web/node_modules/ws" ]; then
+  (cd "$here/web" && npm install --no-audit --no-fund --loglevel=error)
+fi
+if [ ! -d "$here/tests/browser/node_modules/puppeteer-core" ]; then
+  (cd "$here/tests/browser" && npm install --no-audit --no-fund --loglevel=error)
 fi
 
 # --- Windows stage (opt-in)
@@ -55,37 +67,40 @@ if [ "$windows" = 1 ]; then
     g++-mingw-w64-x86-64-posix mingw-w64-tools
     wine wine64 fonts-wine xvfb xauth imagemagick
     locales dpkg-dev
+    libgcrypt-mingw-w64-dev libgpg-error-mingw-w64-dev
   )
   missing=()
   for p in "${win_packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
   done
   # libcurl for Windows is built from Debian's source package of curl, which
-  # `apt-get source` fetches through deb-src entries.
-  src_list=/etc/apt/sources.list.d/pellamo-deb-src.sources
+  # `apt-get source` fetches through deb-src entries. Where the machine has
+  # none, they are made from its own binary package sources (the same
+  # mirrors, suites, components and keys), so no package host is named here.
+  src_dir=/etc/apt/sources.list.d
   need_update=0
-  if ! grep -rqsE '^[[:space:]]*(deb-src[[:space:]]|Types:.*deb-src)' \
-      /etc/apt/sources.list /etc/apt/sources.list.d/; then
-    codename="$(. /etc/os-release && echo "${VERSION_CODENAME:-bookworm}")"
-    cat > "$src_list" <<SOURCES
-Types: deb-src
-URIs: http://deb.debian.org/debian
-Suites: $codename $codename-updates
-Components: main
-Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
-
-Types: deb-src
-URIs: http://deb.debian.org/debian-security
-Suites: $codename-security
-Components: main
-Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
-SOURCES
+  if ! grep -rqsE '^[[:space:]]*(deb-src[[:space:]]|Types:.*deb-src)' /etc/apt/sources.list "$src_dir"/; then
+    # One-line entries: "deb [options] uri suite components".
+    cat /etc/apt/sources.list "$src_dir"/*.list 2>/dev/null \
+      | sed -n 's/^[[:space:]]*deb[[:space:]]\+/deb-src /p' >"$src_dir/pellamo-deb-src.list"
+    [ -s "$src_dir/pellamo-deb-src.list" ] || rm -f "$src_dir/pellamo-deb-src.list"
+    # deb822 stanzas whose Types include deb, repeated with Types: deb-src.
+    for f in "$src_dir"/*.sources; do
+      [ -e "$f" ] || continue
+      awk 'function flush() { if (isdeb && body != "") printf "Types: deb-src\n%s\n", body; body = ""; isdeb = 0 }
+           /^[[:space:]]*$/ { flush(); next }
+           /^#/ { next }
+           /^Types:/ { for (i = 2; i <= NF; i++) if ($i == "deb") isdeb = 1; next }
+           { body = body $0 "\n" }
+           END { flush() }' "$f"
+    done >"$src_dir/pellamo-deb-src.sources"
+    [ -s "$src_dir/pellamo-deb-src.sources" ] || rm -f "$src_dir/pellamo-deb-src.sources"
     need_update=1
   fi
   if [ "${#missing[@]}" -gt 0 ] || [ "$need_update" = 1 ]; then
     export DEBIAN_FRONTEND=noninteractive
     apt-get update
-    [ "${#missing[@]}" -eq 0 ] || apt-get install -y --no-install-recommends "${missing[@]}"
+    [ "${#missing[@]}" -eq 0 ] || apt-get -o DPkg::Lock::Timeout=900 install -y --no-install-recommends "${missing[@]}"
   fi
   # wine plays a Russian system (ANSI code page 1251, Cyrillic file names),
   # which needs the host's Russian UTF-8 locale.

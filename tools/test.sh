@@ -21,23 +21,49 @@ export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1:strict_string_checks=1"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 run_suite "$root/build-asan" -DCMAKE_BUILD_TYPE=Debug -DPELLAMO_SANITIZE=ON -DPELLAMO_BENCH=OFF
 
-echo "== fuzzing: client card, transport header and registry answer readers (libFuzzer + ASan + UBSan, bounded) =="
+echo "== fuzzing: every reader of outside bytes (libFuzzer + ASan + UBSan, bounded) =="
 fuzz_dir="$root/build-fuzz"
+fuzz_targets=(card_fuzz header_fuzz registry_fuzz settings_fuzz updateinfo_fuzz packet_fuzz keyblob_fuzz cert_fuzz
+  dispatch_fuzz)
 cmake -G Ninja -S "$root" -B "$fuzz_dir" -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPELLAMO_FUZZ=ON -DPELLAMO_BENCH=OFF >/dev/null
-cmake --build "$fuzz_dir" --target card_fuzz header_fuzz registry_fuzz -j "$jobs"
+cmake --build "$fuzz_dir" --target "${fuzz_targets[@]}" -j "$jobs"
 fuzz() {  # fuzz <target> <seed corpus name> <seconds>
-  mkdir -p "$fuzz_dir/corpus/$2"
-  if ! "$fuzz_dir/tests/$1" -max_total_time="$3" \
-      "$fuzz_dir/corpus/$2" "$root/tests/fuzz/corpus/$2" >"$fuzz_dir/$1.log" 2>&1; then
+  local corpus=("$fuzz_dir/corpus/$2")
+  mkdir -p "${corpus[0]}"
+  [ -d "$root/tests/fuzz/corpus/$2" ] && corpus+=("$root/tests/fuzz/corpus/$2")
+  # Targets that make their seeds with the real code (keys, signatures)
+  # write them into the first corpus folder before fuzzing starts.
+  if ! PELLAMO_FUZZ_SEEDS="${corpus[0]}" "$fuzz_dir/tests/$1" -max_total_time="$3" -timeout=20 \
+      "${corpus[@]}" >"$fuzz_dir/$1.log" 2>&1; then
     tail -n 60 "$fuzz_dir/$1.log"
     exit 1
   fi
   echo "$1: $(tail -n 1 "$fuzz_dir/$1.log")"
 }
-fuzz card_fuzz card "${PELLAMO_FUZZ_SECONDS:-30}"
-fuzz header_fuzz header "${PELLAMO_FUZZ_SECONDS:-15}"
-fuzz registry_fuzz registry "${PELLAMO_FUZZ_SECONDS:-15}"
+seconds="${PELLAMO_FUZZ_SECONDS:-}"
+fuzz card_fuzz card "${seconds:-20}"
+fuzz header_fuzz header "${seconds:-15}"
+fuzz settings_fuzz settings "${seconds:-15}"
+fuzz updateinfo_fuzz updateinfo "${seconds:-15}"
+fuzz packet_fuzz packet "${seconds:-25}"
+fuzz keyblob_fuzz keyblob "${seconds:-20}"
+fuzz cert_fuzz cert "${seconds:-20}"
+fuzz registry_fuzz registry "${seconds:-15}"
+fuzz dispatch_fuzz dispatch "${seconds:-30}"
+
+echo "== ThreadSanitizer: the concurrency tests =="
+tsan_dir="$root/build-tsan"
+cmake -G Ninja -S "$root" -B "$tsan_dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPELLAMO_TSAN=ON \
+  -DPELLAMO_BENCH=OFF >/dev/null
+cmake --build "$tsan_dir" --target test_server test_app test_transport pellamo ca-peer -j "$jobs"
+export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1"
+"$tsan_dir/tests/test_server"
+"$tsan_dir/tests/test_app" --gtest_filter='*Concurren*'
+"$tsan_dir/tests/test_transport" --gtest_filter='HttpClient.Threads*'
+# Two tabs making and installing requests at the same time, against the peer.
+PELLAMO_E2E_CASES='two connections' node "$root/tests/e2e/request.mjs" "$tsan_dir/pellamo"
+unset TSAN_OPTIONS
 
 # Windows: cross-build of pellamo.exe and upd_qn.dll and the smoke test under
 # wine, when the Windows toolchain is installed (bash tools/setup.sh --windows,

@@ -56,26 +56,28 @@ bool isDigits(const std::string& s) {
 
 }  // namespace
 
+// The connections and the token are never destroyed: service threads may
+// still be asking the services while the process exits.
 CHttpConnection& getRegistryServer() {
-    static CHttpConnection connection = [] {
+    static CHttpConnection* const connection = [] {
         const ServiceAddress a = serviceAddress("PELLAMO_REGISTRY_ADDRESS", PELLAMO_REGISTRY_ADDRESS);
-        return CHttpConnection(a.host, a.port);
+        return new CHttpConnection(a.host, a.port);
     }();
     (void)g_registryServices;
-    return connection;
+    return *connection;
 }
 
 CHttpConnection& getClassifierServer() {
-    static CHttpConnection connection = [] {
+    static CHttpConnection* const connection = [] {
         const ServiceAddress a = serviceAddress("PELLAMO_CLASSIFIER_ADDRESS", PELLAMO_CLASSIFIER_ADDRESS);
-        return CHttpConnection(a.host, a.port);
+        return new CHttpConnection(a.host, a.port);
     }();
-    return connection;
+    return *connection;
 }
 
 const std::string& getClassifierToken() {
-    static const std::string token = classifierTokenFromEnvironment();
-    return token;
+    static const std::string* const token = new std::string(classifierTokenFromEnvironment());
+    return *token;
 }
 
 bool parseServiceAddress(const std::string& address, std::string& host, unsigned& port) {

@@ -18,7 +18,8 @@ const bool g_programTransport = [] {
 CHttpConnection& getTransportServer() {
     // Function-local, so that a caller from another file's static
     // initialisation never sees it unconstructed.
-    static CHttpConnection connection;
+    // Never destroyed: service threads may still be sending at exit.
+    static CHttpConnection* const connection = new CHttpConnection();
     (void)g_programTransport;
-    return connection;
+    return *connection;
 }

@@ -8,6 +8,7 @@ CDownloadUpdateRequest::CDownloadUpdateRequest(tesel::eQuorinType requesterType,
       CTransportServerRequest(requesterType, tesel::PT_UNDEFINED, 0, version),
       m_fileName(std::move(fileName)) {
     setBinaryContent(false);
+    setMaxResponseSize(kMaxFileSize);
 }
 
 std::string CDownloadUpdateRequest::getBodyText() const {

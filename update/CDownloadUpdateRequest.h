@@ -16,6 +16,9 @@
 class UPD_QN_API CDownloadUpdateRequest : public CHTTPPostRequest, public CTransportServerRequest {
 public:
     static constexpr const char* kPath = "/api/etc/downloadUpdate";
+    // The largest file of a package the agent downloads (a program's files
+    // are far larger than a transport packet, but bounded all the same).
+    static constexpr unsigned kMaxFileSize = 256u << 20;
 
     CDownloadUpdateRequest(tesel::eQuorinType requesterType, std::string fileName,
                            unsigned version);

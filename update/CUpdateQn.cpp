@@ -123,6 +123,9 @@ int CUpdateQn::checkUpdates(unsigned& latest) {
 
 void CUpdateQn::attemptUpdate(bool& handled, HWND mainWindow) {
     handled = false;
+    // An installation the previous run did not finish is finished first, so
+    // the program folder is whole whatever the server answers now.
+    recoverInterruptedUpdate();
     const tesel::eQuorinType type = getType();
     unsigned latest = 0;
     const int check = checkUpdates(latest);

@@ -8,13 +8,16 @@
 #pragma once
 
 #include <atomic>
+#include <functional>
 #include <string>
+#include <vector>
 
 #include "core/CBlob.h"
 #include "core/eQuorinType.h"
 #include "core/export.h"
 #include "platform/win32.h"
 #include "transport/common/CHttpConnection.h"
+#include "update/UpdateSignature.h"
 
 class UPD_QN_API CUpdateQn : public CHttpConnection {
 public:
@@ -53,12 +56,43 @@ public:
     // server's mapped error. On success content holds the file (offset 0).
     int downloadUpdate(std::string fileName, unsigned version, tesel::CBlob& content);
 
-    // Downloads and installs the package of the given version. Names are all
-    // checked before any file is touched (78 for a name that is not a bare
-    // file name, 6 for a damaged list). Files are then replaced in order;
-    // the first failure stops, leaving the files before it replaced and the
-    // ones after it untouched.
+    // Downloads and installs the package of the given version. The list and
+    // every part are downloaded and their signatures verified before any
+    // file is touched: a download failure returns its code, a damaged list or
+    // a part too short for its trailer 6, and a name that is not a bare file
+    // name, two names for one file, or a missing or wrong signature 78. The
+    // files are then replaced together: each new content is written beside
+    // its live file, a journal names the files, and the live files are moved
+    // to the backup folder and the new ones renamed into place. A failure
+    // there puts every file back as it was (78). An update interrupted part
+    // way is finished by recoverInterruptedUpdate.
     int updateProgram(unsigned version);
+
+    // Finishes an installation that was interrupted (the journal is still
+    // there): every file whose new content is waiting beside it is put in
+    // place, and a live file that is missing is taken back from the backup.
+    // Returns 0 (also when there was nothing to do) or 78 when a file could
+    // not be put in place; the journal then stays for the next attempt.
+    // attemptUpdate and updateProgram call it first.
+    int recoverInterruptedUpdate();
+
+    // The key that package signatures must verify with; the vendor key built
+    // into the library by default.
+    void setVerificationKey(qn::update::Bytes publicKey);
+    // Whether a package without signatures (zero trailers, no list
+    // signature) is installed; the build's deployment switch by default. A
+    // signature that is present must verify in any case.
+    void setAcceptUnsigned(bool accept);
+    bool isAcceptingUnsigned() const { return m_acceptUnsigned; }
+    // The key the package builder signs with; without one it builds an
+    // unsigned package.
+    void setSigningKey(qn::update::Bytes privateKey);
+
+    // For tests of interrupted installations: called at every step of the
+    // file phase (step name, file index); returning false abandons the
+    // installation right there, as if the process had ended.
+    using InstallCheckpoint = std::function<bool(const std::string& step, unsigned index)>;
+    void setInstallCheckpoint(InstallCheckpoint checkpoint);
 
     // Starts a new instance of the running executable; once it runs, closes
     // the main window and raises the restart request (update/RestartSignal.h).
@@ -74,18 +108,36 @@ public:
     std::string getProgramFolder() const { return m_programFolder; }
 
     // Builds a package from the files (not folders) of sourceFolder into
-    // targetFolder, which is created if needed. Returns 0, or 1 when the
-    // source cannot be listed or a file cannot be read or written.
+    // targetFolder, which is created if needed, signed for the version set
+    // with setVersion when a signing key is set. Returns 0, or 1 when the
+    // source cannot be listed, a file cannot be read or written, or signing
+    // fails.
     int createUpdatePackage(std::string sourceFolder, std::string targetFolder);
+    // The same for a package of the given version.
+    int createUpdatePackage(std::string sourceFolder, std::string targetFolder, unsigned version);
 
 private:
-    // Replaces one file of the program folder; see updateProgram. Returns 0
-    // or 78.
-    int replaceFile(const std::string& name, const tesel::CBlob& content);
+    // Whether a piece with this signature (null or all zeros: none) passes.
+    bool signatureAccepted(const unsigned char digest[qn::update::kDigestSize],
+                           const unsigned char* signature) const;
+    // The file phase of updateProgram. Returns 0 or 78.
+    int installFiles(const std::vector<std::string>& names, const std::vector<tesel::CBlob>& contents);
+    // Puts the already replaced files (indices below done, and index current
+    // when its live file was moved away) back; false when a step failed.
+    bool rollBack(const std::vector<std::string>& names, const std::vector<bool>& hadLive, unsigned done,
+                  bool currentMoved);
+    bool reached(const char* step, unsigned index) const;
+    std::string livePath(const std::string& name) const;
+    std::string backupPath(const std::string& name) const;
+    std::string journalPath() const;
 
     std::string m_backupFolder;
     std::string m_programFolder;
     std::string m_executable;  // empty when it could not be named
+    qn::update::Bytes m_verificationKey = qn::update::vendorPublicKey();
+    qn::update::Bytes m_signingKey;
+    bool m_acceptUnsigned = qn::update::buildAcceptsUnsignedPackages();
+    InstallCheckpoint m_checkpoint;
     // Set through the app-info listener from whichever thread sets them.
     std::atomic<tesel::eQuorinType> m_type{tesel::QN_UNSPECIFIED};
     std::atomic<unsigned> m_version{0};

@@ -3,8 +3,10 @@
 //   "updateinfo.dat"  32-bit count N (little-endian) = number of files + 1,
 //                     then N - 1 names, each a 32-bit length and the bytes;
 //                     names are bare file names in the program folder.
+//                     A signed list is followed by its 64-byte signature.
 //   "update<K>"       K = 1 .. N - 1 in decimal: the K-th named file's
-//                     content followed by 64 zero bytes.
+//                     content followed by a 64-byte trailer: its signature,
+//                     or zeros in an unsigned package (update/UpdateSignature.h).
 #pragma once
 
 #include <string>
@@ -22,15 +24,25 @@ inline constexpr unsigned kPartTrailerSize = 64;
 // "update" followed by k in decimal.
 UPD_QN_API std::string partFileName(unsigned k);
 
-// True for a plain file name that stays inside the folder it is joined to:
-// not empty, not "." or "..", no "/", "\\", ":" (drive letters, streams) and
-// no zero byte.
+// Suffix of the file that receives a new content next to the live one.
+inline constexpr const char* kStagedSuffix = ".update-new";
+
+// True for a plain file name that stays inside the folder it is joined to
+// and means the same file on every system: not empty, not "." or "..", no
+// "/", "\\", ":" (drive letters, streams), no control characters nor any of
+// < > " | ? *, no trailing dot or blank (Windows drops them), not a Windows
+// device name (CON, PRN, AUX, NUL, COM0-9, LPT0-9, CONIN$, CONOUT$, also
+// with an extension), and not a name the installer itself uses (ending in
+// ".update-new").
 UPD_QN_API bool isBareFileName(const std::string& name);
 
 // Reads the name list of "updateinfo.dat". Returns 0, 6 when the count or a
-// name runs past the end, or 78 when a name is not a bare file name. Names
-// are only handed out when every one of them passed.
-UPD_QN_API int readPackageInfo(tesel::CBlob info, std::vector<std::string>& names);
+// name runs past the end, or 78 when a name is not a bare file name or two
+// names are the same file (compared without case, as Windows does). Names
+// are only handed out when every one of them passed. listSize, when given,
+// receives the bytes the count and names take (what follows is a signature).
+UPD_QN_API int readPackageInfo(tesel::CBlob info, std::vector<std::string>& names,
+                               unsigned* listSize = nullptr);
 
 // The bytes of "updateinfo.dat" for the given names.
 UPD_QN_API tesel::CBlob writePackageInfo(const std::vector<std::string>& names);

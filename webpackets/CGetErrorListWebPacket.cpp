@@ -31,8 +31,9 @@ tesel::CBlob buildErrorListRecords() {
 CGetErrorListWebPacket::CGetErrorListWebPacket() : CWebPacket(GET_ERROR_LIST_ANSWER, 1) {}
 
 const tesel::CBlob& CGetErrorListWebPacket::errorListRecords() {
-    static const tesel::CBlob records = buildErrorListRecords();
-    return records;
+    // Never destroyed: service threads may still be replying at exit.
+    static const tesel::CBlob* const records = new tesel::CBlob(buildErrorListRecords());
+    return *records;
 }
 
 int CGetErrorListWebPacket::process(tesel::CBlob& reply) {

@@ -26,7 +26,7 @@ int CSetDocAttachmentWebPacket::process(tesel::CBlob& reply) {
     int result = ERR_INTERNAL;
     editSelectedCard(key, static_cast<tesel::PackageType>(type), {tesel::PT_CLIENT_CARD, tesel::PT_PROLONG},
                      [&](tesel::CClient& card, CPacket_PKCS10_Client_Base*) {
-                         result = card.addAttachment(contents, name,
+                         result = card.addAttachment(std::move(contents), name,
                                                      static_cast<tesel::eAttacmentDocType>(docType));
                      });
     reply = codeAnswer(result);

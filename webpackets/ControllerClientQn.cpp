@@ -38,8 +38,9 @@ unsigned openPaired(ControllerClientQn::Connection& out, Factory factory) {
 }  // namespace
 
 ControllerClientQn& ControllerClientQn::instance() {
-    static ControllerClientQn controller;
-    return controller;
+    // Never destroyed: service threads may still be running a command at exit.
+    static ControllerClientQn* const controller = new ControllerClientQn();
+    return *controller;
 }
 
 void ControllerClientQn::setCurrent(Connection connection) {

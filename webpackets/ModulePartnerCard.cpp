@@ -3,8 +3,9 @@
 #include "errors/eErrCodes.h"
 
 ModulePartnerCard& ModulePartnerCard::instance() {
-    static ModulePartnerCard module;
-    return module;
+    // Never destroyed: service threads may still be using a card at exit.
+    static ModulePartnerCard* const module = new ModulePartnerCard();
+    return *module;
 }
 
 int ModulePartnerCard::createPartnerCard(const std::string& key) {

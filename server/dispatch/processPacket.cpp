@@ -37,6 +37,7 @@
 #include "webpackets/CSetRootCALkCertsWebPacket.h"
 #include "webpackets/CSignPacketWebPacket.h"
 #include "webpackets/CUploadCertToContainerWebPacket.h"
+#include "webpackets/CVedevaRegAbonentWebPacket.h"
 
 namespace {
 
@@ -102,7 +103,7 @@ constexpr CommandEntry kCommands[] = {
     withPayload<CLoadReleasedCertToContainerQnWebPacket>(LOAD_RELEASED_CERT_TO_CONTAINER_QN),
     withPayload<BuildPartnerCardWebPacket>(BUILD_PARTNER_CARD),
     withPayload<CCreatePartnerCardWebPacket>(CREATE_PARTNER_CARD),
-    unavailable(VEDEVA_REG_ABONENT, kPayload),                  // CVedevaRegAbonentWebPacket
+    withPayload<CVedevaRegAbonentWebPacket>(VEDEVA_REG_ABONENT),
     withPayload<CSetQnCACertWebPacket>(SET_QN_CA_CERT),
     withPayload<CUploadCertToContainerWebPacket>(UPLOAD_CERT_TO_CONTAINER),
 };

@@ -9,12 +9,13 @@
 // script, or a refused loopback port. Prints "N passed, M failed" and exits
 // non-zero on any failure.
 import assert from 'node:assert/strict';
-import { spawn } from 'node:child_process';
+import { execFileSync, spawn } from 'node:child_process';
 import fs from 'node:fs';
 import http from 'node:http';
 import net from 'node:net';
 import os from 'node:os';
 import path from 'node:path';
+import { fileURLToPath } from 'node:url';
 import WebSocket from 'ws';
 
 const PLUGIN_PORT = 3000;
@@ -173,6 +174,26 @@ function processesIn(dir) {
 
 // ------------------------------------------------------------ update server
 
+// The files of an update package of the given version holding these files,
+// built and signed with the repository's TEST-ONLY key by the build's
+// update-packager (the program of a development build verifies with it).
+function signedPackage(version, files) {
+  const root = path.resolve(path.dirname(fileURLToPath(import.meta.url)), '..', '..');
+  const key = path.join(root, 'tools', 'update-packager', 'test-keys', 'TEST-ONLY-update-signing.key');
+  const packager = path.join(path.dirname(program), 'update-packager');
+  const work = fs.mkdtempSync(path.join(os.tmpdir(), 'pellamo-package-'));
+  try {
+    fs.mkdirSync(path.join(work, 'src'));
+    for (const [name, content] of Object.entries(files)) fs.writeFileSync(path.join(work, 'src', name), content);
+    execFileSync(packager, ['build', key, String(version), path.join(work, 'src'), path.join(work, 'out')]);
+    const out = {};
+    for (const name of fs.readdirSync(path.join(work, 'out'))) out[name] = fs.readFileSync(path.join(work, 'out', name));
+    return out;
+  } finally {
+    fs.rmSync(work, { recursive: true, force: true });
+  }
+}
+
 // A transport server for the update endpoints. versions: the answers to the
 // version requests, in turn (the last one repeats). files: the package.
 async function startUpdateServer({ versions = [VERSION], files = {} } = {}) {
@@ -301,11 +322,7 @@ test('without a settings file the defaults are used and no file is made', async 
 });
 
 test('an accepted update restarts: the old instance ends with 0 without serving, the new one serves', async () => {
-  const content = Buffer.from('new notes\n');
-  const files = {
-    'updateinfo.dat': Buffer.concat([u32(2), u32(9), Buffer.from('notes.txt')]),
-    update1: Buffer.concat([content, Buffer.alloc(64)]),
-  };
+  const files = signedPackage(VERSION + 1, { 'notes.txt': Buffer.from('new notes\n') });
   // The first question is answered with a newer version; the restarted
   // program then finds itself up to date.
   const server = await startUpdateServer({ versions: [VERSION + 1, VERSION], files });

@@ -297,6 +297,93 @@ test('two connections run 122 and 126 at the same time, repeatedly', async () =>
   }
 });
 
+// Every field of command 40, as the page sends them, and the card they make.
+const FIELDS = [
+  [3, 'str', 'AB12C7', 'convertId'],
+  [4, 'u32', 5, 'template'],
+  [5, 'u32', 2, 'clientType'],
+  [6, 'str', '500100732259', 'inn'],
+  [7, 'str', '773601001', 'kpp'],
+  [8, 'str', '304500116000157', 'ogrn'],
+  [9, 'str', 'Сидорова', 'surname'],
+  [10, 'str', 'Анна', 'name'],
+  [11, 'str', 'Юрьевна', 'patronymic'],
+  [12, 'str', '11223344595', 'snils'],
+  [13, 'str', 'Индивидуальный предприниматель', 'position'],
+  [14, 'str', '+7 812 000-00-00', 'phone'],
+  [15, 'str', 'anna@example.ru', 'email'],
+  [16, 'str', 'Ленинградская обл.', 'region'],
+  [17, 'str', 'Гатчина', 'city'],
+  [18, 'str', 'пр. 25 Октября', 'street'],
+  [19, 'str', '42', 'house'],
+  [20, 'str', 'Б', 'korpus'],
+  [21, 'str', '7', 'apartment'],
+  [22, 'str', 'Клиент партнёра', 'comment'],
+  [23, 'str', '4010', 'passport.series'],
+  [24, 'str', '654321', 'passport.number'],
+  [25, 'str', 'ТП №2 отдела УФМС', 'passport.issuer'],
+  [26, 'str', '20150304', 'passport.issueDate'],
+  [27, 'str', 'г. Гатчина', 'passport.placeBirth'],
+  [28, 'str', '19850607', 'passport.birthday'],
+  [29, 'str', 'ИП Сидорова А. Ю.', 'company'],
+  [30, 'str', '470-012', 'passport.division'],
+  [31, 'u32', 2, 'passport.sex'],
+  [32, 'u32', 21, 'passport.docType'],
+];
+
+function expectedPartnerCard() {
+  const card = { passport: {}, csp: -2, template: 0, months: '12', oids: [] };
+  for (const [, , value, where] of FIELDS) {
+    const [a, b] = where.split('.');
+    const v = /Date|birthday/.test(where) ? [Number(value.slice(0, 4)), Number(value.slice(4, 6)), Number(value.slice(6))] : value;
+    if (b) card[a][b] = v;
+    else card[a] = v;
+  }
+  card.months = '1';  // template 5
+  return card;
+}
+
+const field40 = (key, type, [number, kind, value]) =>
+  enc.cat(enc.str(key), enc.u32(type), enc.u32(number), kind === 'u32' ? enc.u32(value) : enc.str(value));
+
+test('partner cards: 142, every field of 40, attachments of 42', async () => {
+  await expectResult(142, enc.str('partner'), 0);
+  for (const f of FIELDS) await expectResult(40, field40('partner', 1, f), 0);
+  await expectResult(142, enc.str('partner'), 0);  // the first card stays
+  await expectResult(40, field40('partner', 9, [9, 'str', 'Сидорова']), 0);
+  // Template 8 sets 3 months, another template keeps the period.
+  await expectResult(142, enc.str('periods'), 0);
+  await expectResult(40, field40('periods', 1, [4, 'u32', 8]), 0);
+  await expectResult(40, field40('periods', 1, [4, 'u32', 0]), 0);
+
+  const attach = (key, type, docType, name, data) =>
+    enc.cat(enc.str(key), enc.u32(type), enc.u32(docType), enc.str(name), enc.blob(data));
+  await expectResult(42, attach('partner', 1, 1, 'паспорт.pdf', Buffer.from('first')), 0);
+  await expectResult(42, attach('partner', 1, 1, 'другое.pdf', Buffer.from('second')), 0);
+  await expectResult(42, attach('partner', 1, 5, 'доп1.jpg', Buffer.from('extra one')), 0);
+  await expectResult(42, attach('partner', 1, 5, 'доп2.jpg', Buffer.from('extra two')), 0);
+  await expectResult(142, enc.str('big'), 0);
+  await expectResult(42, attach('big', 1, 3, 'скан.tif', Buffer.alloc(20 << 20, 0x5a)), 0);
+  await expectResult(42, attach('partner', 9, 1, 'x', Buffer.from('x')), 1);
+});
+
+test('card commands refuse unknown keys and packet types with 1', async () => {
+  await expectResult(40, field40('nobody', 1, FIELDS[6]), 1);
+  await expectResult(40, field40('partner', 5, FIELDS[6]), 1);
+  await expectResult(42, enc.cat(enc.str('nobody'), enc.u32(1), enc.u32(1), enc.str('a'), enc.blob(Buffer.from('a'))), 1);
+  await expectResult(54, enc.cat(enc.str('nobody'), enc.u32(1), enc.i32(80)), 1);
+  await expectResult(56, enc.cat(enc.str('partner'), enc.u32(9), enc.str(OID_TEXT[26]), enc.u32(1)), 1, 56);
+  await expectResult(56, enc.cat(enc.str('partner'), enc.u32(1), enc.str('1.2.3.4.5'), enc.u32(1)), 0, 56);
+  const built = await expectResult(140, enc.str('nobody'), 1);
+  assert.equal(built.payload.length, 0);
+});
+
+test('40 with field 2 closes the connection without a reply', async () => {
+  const tab = await connect();
+  const reply = await tab.send(40, field40('partner', 1, [2, 'str', 'x']));
+  assert.equal(reply, null);
+});
+
 test('short payloads answer 1 with no payload', async () => {
   for (const command of [40, 42, 54, 56, 120, 122, 124, 126, 140, 142, 152]) {
     const reply = await expectResult(command, Buffer.from([1, 0]), 1, command === 56 ? 56 : command + 1);

@@ -90,6 +90,8 @@ new_run() {
   local dir="$tmp/$1"
   mkdir -p "$dir/data" "$dir/signals"
   cp "$build/pellamo.exe" "$build/upd_qn.dll" "$build/pellamo_win_driver.exe" "$dir/"
+  # libgcrypt (update signatures) and its error library, beside the program.
+  cp "$build"/libgcrypt-*.dll "$build"/libgpg-error-*.dll "$dir/"
   echo "$dir"
 }
 # Runs the driver in the virtual desktop; returns at once.

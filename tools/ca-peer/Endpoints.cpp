@@ -171,6 +171,16 @@ std::optional<HttpAnswer> openRequest(PeerState& state, const Bytes& body, Opene
     return std::nullopt;
 }
 
+// /control/open-ca: any protected packet addressed to one of the CA keys,
+// verified and decrypted; the answer is its payload (permanent header
+// included), so that tests can read packets the program makes for other
+// services.
+HttpAnswer openForControl(PeerState& state, const Bytes& body) {
+    OpenedPacket p;
+    if (auto refused = openRequest(state, body, p)) return *refused;
+    return binary(p.payload, "opened packet, payload of " + std::to_string(p.payload.size()) + " bytes");
+}
+
 // Reads the permanent header at the start of a payload: the package type,
 // and the header's version through version when asked.
 std::uint32_t readPermanentHeader(Reader& r, std::uint32_t* version = nullptr) {
@@ -407,6 +417,7 @@ HttpAnswer Peer::control(const std::string& path, const std::string& query, cons
         a.note = std::to_string(m_state.requests().size()) + " requests";
         return a;
     }
+    if (verb == "open-ca") return openForControl(m_state, body);
     if (verb == "envelope") {
         Envelope e;
         e.id = arg;

@@ -20,6 +20,7 @@
 //   /control/card/<uuid>      the client card a registration or renewal carried
 //   /control/pkcs10/<uuid>    the PKCS#10 request of a request or renewal (DER)
 //   /control/certificate/<uuid>  the certificate issued for it (DER)
+//   /control/open-ca          body: a protected packet for a CA key; its payload
 #pragma once
 
 #include <mutex>

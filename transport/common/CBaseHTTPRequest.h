@@ -26,8 +26,15 @@ public:
     tesel::CBlob getResponse() const { return m_response; }
     void setResponse(const tesel::CBlob& response) { m_response = response; }
 
+    // The largest body a send accepts; a larger one ends the transfer with
+    // 21. 0 (the default) stands for the packet limit in force
+    // (qn::http_transport::getMaxPacketSize).
+    unsigned getMaxResponseSize() const { return m_maxResponseSize; }
+    void setMaxResponseSize(unsigned bytes) { m_maxResponseSize = bytes; }
+
 protected:
     std::string m_url;
     HTTPType m_type = HTTP_GET;
     tesel::CBlob m_response;
+    unsigned m_maxResponseSize = 0;
 };

@@ -2,10 +2,12 @@
 
 #include <curl/curl.h>
 
+#include <cstdint>
 #include <limits>
 #include <vector>
 
 #include "errors/eErrCodes.h"
+#include "transport/common/TransportHeader.h"
 
 using tesel::CBlob;
 
@@ -52,6 +54,22 @@ struct Transfer {
     }
 };
 
+// The write target of a transfer: the response and how much it may grow.
+struct BoundedResponse {
+    CBlob* blob;
+    std::size_t limit;
+};
+
+std::size_t writeBounded(char* data, std::size_t size, std::size_t count, void* target) {
+    auto* sink = static_cast<BoundedResponse*>(target);
+    if (size != 0 && count > std::numeric_limits<std::size_t>::max() / size) return 0;
+    const std::size_t n = size * count;
+    const std::size_t held = sink->blob->getSize();
+    // A short count makes libcurl end the transfer with a write error.
+    if (held > sink->limit || n > sink->limit - held) return 0;
+    return WriteMemoryCallback(data, size, count, sink->blob);
+}
+
 }  // namespace
 
 CHttpConnection::CHttpConnection(std::string host, unsigned port)
@@ -96,6 +114,15 @@ int CHttpConnection::transfer(CBaseHTTPRequest& request, CHTTPPostRequest* post)
 
     CBlob response;
     applyDefaultSettings(t.curl, &response, port);
+    // A server cannot make the program hold more than the request expects:
+    // a declared length above the cap is refused at once, a longer body when
+    // it gets there.
+    const unsigned cap = request.getMaxResponseSize() != 0 ? request.getMaxResponseSize()
+                                                           : qn::http_transport::getMaxPacketSize();
+    BoundedResponse sink{&response, cap};
+    curl_easy_setopt(t.curl, CURLOPT_WRITEFUNCTION, &writeBounded);
+    curl_easy_setopt(t.curl, CURLOPT_WRITEDATA, static_cast<void*>(&sink));
+    curl_easy_setopt(t.curl, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(cap));
     const int result = mapCurlResult(curl_easy_perform(t.curl));
     if (result == ERR_OK) request.setResponse(response);
     return result;
@@ -108,6 +135,12 @@ std::size_t WriteMemoryCallback(void* data, std::size_t size, std::size_t count,
     const std::size_t n = size * count;
     if (n == 0) return 0;
     if (n > std::numeric_limits<std::uint32_t>::max() - blob->getSize()) return 0;
-    blob->add(static_cast<const unsigned char*>(data), static_cast<unsigned>(n));
+    // Nothing may be thrown through libcurl's C frames: a failed allocation
+    // ends the transfer instead.
+    try {
+        blob->add(static_cast<const unsigned char*>(data), static_cast<unsigned>(n));
+    } catch (...) {
+        return 0;
+    }
     return n;
 }

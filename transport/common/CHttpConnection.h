@@ -2,7 +2,8 @@
 // transfer on a fresh handle; nothing is kept between transfers. Results:
 // 0, 18 when the server cannot be reached (connect failure or connect
 // timeout), 21 for any other transfer failure (also when no handle can be
-// made), or the request's own build() failure.
+// made, and when the body exceeds the request's size cap), or the request's
+// own build() failure.
 #pragma once
 
 #include <cstddef>
@@ -37,8 +38,10 @@ private:
 };
 
 // The libcurl write callback: appends size * count bytes to the CBlob that
-// target points to and returns that count. Only a body that would no longer
-// fit a CBlob (4 GiB) makes it return 0, which aborts the transfer.
+// target points to and returns that count. A body that would no longer fit a
+// CBlob (4 GiB) or a failed allocation makes it return 0, which aborts the
+// transfer; it never throws. send() wraps it with the request's size cap
+// (CBaseHTTPRequest::getMaxResponseSize).
 UPD_QN_API std::size_t WriteMemoryCallback(void* data, std::size_t size, std::size_t count,
                                            void* target);
 

@@ -116,6 +116,7 @@ async function openEnvelope() {
   await pellamo.createPartnerCard(id);
   showCard(card);
   cspOptions($('request-csp'), card.csp);
+  cspOptions($('card-csp'), card.csp);
   $('request-container').value = `demo-${id}-${Date.now().toString(36)}`;
   $('card').hidden = false;
   $('request').hidden = false;
@@ -167,6 +168,10 @@ async function saveCard() {
     else state.card.address[input.name] = input.value;
     changed += 1;
   }
+  await pellamo.setRequestedCSP(key, PacketType.card, Number($('card-csp').value));
+  for (const box of document.querySelectorAll('.purposes input')) {
+    await pellamo.setExtraPurpose(key, PacketType.card, box.value, box.checked ? 1 : 0);
+  }
   const file = $('attachment-file').files[0];
   if (file) {
     const contents = new Uint8Array(await file.arrayBuffer());
@@ -198,11 +203,7 @@ async function requestCertificate() {
   const list = $('request-progress');
   list.replaceChildren();
   const csp = Number($('request-csp').value);
-  const key = state.envelopeId;
-  await step(list, `Криптопровайдер: ${CSP_NAMES[csp]}`, () => pellamo.setRequestedCSP(key, PacketType.card, csp));
-  for (const box of document.querySelectorAll('.purposes input')) {
-    if (box.checked) await pellamo.setExtraPurpose(key, PacketType.card, box.value, 1);
-  }
+  await step(list, `Криптопровайдер: ${CSP_NAMES[csp]}`, () => pellamo.setRequestedCSP(state.envelopeId, PacketType.card, csp));
   const req = await step(list, 'Создание ключа и запроса PKCS#10', () => pellamo.requestCertificate($('request-container').value));
   log(`запрос готов: контейнер ${req.container}, пакет ${req.packet.length} байт`);
   const uuid = await step(list, 'Отправка запроса в УЦ', () => postPacket('/api/client/setRequestToCert', req.packet));
@@ -261,6 +262,7 @@ async function authenticate(cert) {
   box.append(title, text);
   box.hidden = false;
   $('renew').hidden = false;
+  $('card-register').disabled = !state.envelopeId;
   log(`вход по сертификату ${cert.index}: ${cert.commonName}`, 'good');
 }
 
@@ -277,6 +279,14 @@ async function renew() {
   await listCertificates();
 }
 
+// The partner card kept in the program goes to the CA as a card registration,
+// signed with the key of the certificate the user logged in with.
+async function registerCard() {
+  const packet = await pellamo.buildPartnerCard(state.envelopeId);
+  const uuid = await postPacket('/api/partner/setClientInfo', packet);
+  log(`карточка отправлена в УЦ (${packet.length} байт), ответ ${uuid}`, 'good');
+}
+
 // ---------------------------------------------------------------- wiring
 
 cspOptions($('envelope-csp'), 80);
@@ -288,6 +298,7 @@ $('issue-envelope').addEventListener('click', action($('issue-envelope'), async 
 }));
 $('open-envelope').addEventListener('submit', action(null, openEnvelope));
 $('card-edit').addEventListener('submit', action(null, saveCard));
+$('card-register').addEventListener('click', action($('card-register'), registerCard));
 $('request-form').addEventListener('submit', action(null, requestCertificate));
 $('list-certs').addEventListener('click', action($('list-certs'), listCertificates));
 $('renew-start').addEventListener('click', action($('renew-start'), renew));

@@ -6,7 +6,7 @@
 //   import { startPeer, startProgram, connect, enc, Reader, stopAll } from './lib/harness.mjs';
 //
 // Every started process is killed by stopAll() and when the test process ends.
-import { spawn } from 'node:child_process';
+import { execFileSync, spawn } from 'node:child_process';
 import fs from 'node:fs';
 import net from 'node:net';
 import os from 'node:os';
@@ -230,6 +230,26 @@ export async function startStandIn(script, args = []) {
   };
 }
 
+// Verifies a DER PKCS#10 request's signature with the openssl command line
+// tool and Debian's GOST engine; returns the request as text (UTF-8 names).
+export function opensslVerifyRequest(der) {
+  const dir = tempDir('pellamo-ossl-');
+  const conf = path.join(dir, 'gost.cnf');
+  fs.writeFileSync(
+    conf,
+    'openssl_conf = conf\n[conf]\nengines = engines\n[engines]\ngost = gost\n[gost]\nengine_id = gost\ndefault_algorithms = ALL\n',
+  );
+  fs.writeFileSync(path.join(dir, 'req.der'), der);
+  try {
+    return execFileSync('openssl', ['req', '-inform', 'DER', '-in', path.join(dir, 'req.der'), '-verify', '-noout', '-text', '-nameopt', 'utf8'], {
+      env: { ...process.env, OPENSSL_CONF: conf },
+      stdio: ['ignore', 'pipe', 'pipe'],
+    }).toString('utf8');
+  } catch (e) {
+    throw new Error(`openssl req -verify failed: ${e.stderr}`);
+  }
+}
+
 // settings.dat: signature, version 106, transport host and port.
 export function settingsFile(host, port) {
   const h = Buffer.from(host, 'latin1');
@@ -314,10 +334,13 @@ export async function connect(url = `ws://127.0.0.1:${PLUGIN_PORT}/`, options = 
 
 // A minimal runner with the output of the landed suites: prints each case and
 // "N passed, M failed", stops every process, exits non-zero on any failure.
+// PELLAMO_E2E_CASES (a text) runs only the cases whose names contain it.
 export async function runCases(cases) {
   let passed = 0;
   let failed = 0;
+  const only = process.env.PELLAMO_E2E_CASES;
   for (const [name, fn] of cases) {
+    if (only && !name.includes(only)) continue;
     const started = Date.now();
     try {
       await fn();
@@ -329,6 +352,10 @@ export async function runCases(cases) {
     }
   }
   await stopAll();
+  if (only && passed + failed === 0) {
+    failed = 1;
+    console.log(`FAIL no case matches PELLAMO_E2E_CASES=${only}`);
+  }
   console.log(`${passed} passed, ${failed} failed`);
   process.exit(failed === 0 ? 0 : 1);
 }

@@ -137,6 +137,8 @@ TEST(CardVersion, EveryTruncationOfOldCardsIsDamaged) {
             EXPECT_FALSE(converted);
             EXPECT_EQ(target.getINN(), "sentinel");
             EXPECT_EQ(bytesOf(prefix), before);  // the caller's bytes stay as they were
+            EXPECT_EQ(prefix.getOffset(), 0u);
+            EXPECT_FALSE(prefix.isMalformed());
         }
     }
 }
@@ -171,5 +173,22 @@ TEST(CardVersion, Version104OfEveryClientType) {
         EXPECT_EQ(read.getClientType(), type);
         EXPECT_EQ(read.getTemplateCertId(), CT_GOSZAKAZ_ARCHIVE);
         EXPECT_EQ(bytesOf(card), expectedCard(upgraded(v), false).v);
+    }
+}
+
+TEST(CardVersion, FailedDecodeOfACurrentCardLeavesTheCallersBlobAsItWas) {
+    CardValues v;
+    const std::vector<unsigned char> full = expectedCard(v, false).v;
+    for (std::size_t n : {std::size_t{9}, full.size() / 2, full.size() - 1}) {
+        CBlob prefix(full.data(), static_cast<unsigned>(n));
+        prefix.moveOffset(3);
+        CClient target;
+        bool converted = true;
+        EXPECT_NE(target.BinaryToPartnerInfo(&prefix, converted), 0) << n;
+        EXPECT_EQ(prefix.getOffset(), 3u);
+        EXPECT_FALSE(prefix.isMalformed());
+        // The same blob, once whole, still decodes.
+        prefix.init(full.data(), static_cast<unsigned>(full.size()));
+        EXPECT_EQ(target.BinaryToPartnerInfo(&prefix, converted), 0);
     }
 }

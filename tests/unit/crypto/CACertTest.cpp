@@ -172,7 +172,7 @@ TEST_F(CACertTest, WebCryptoControllerKeepsItsConnectionsOnFailure) {
     fields.subjectSpki.clear();
     Ctx orphan = ctxOf(ca2012().issue(fields));
     EXPECT_EQ(wc.init(orphan.get(), tesel::CERT_STORE_SYSTEM), static_cast<unsigned>(ERR_CSP_NOT_INITIALIZED));
-    EXPECT_EQ(wc.init(cert.get(), tesel::CERT_STORE_JACARTA), static_cast<unsigned>(ERR_INTERNAL));
+    EXPECT_EQ(wc.init(cert.get(), tesel::CERT_STORE_JACARTA), static_cast<unsigned>(ERR_CRYPTO_LIBRARY_NOT_FOUND));
     ControllerPKIClient::instance().setCACertificate(nullptr);
     fx().route("/api/etc/getCertCA_2012", "garbage");
     EXPECT_EQ(wc.init(cert.get(), tesel::CERT_STORE_SYSTEM), static_cast<unsigned>(ERR_CA_CERT_INSTALL));
@@ -188,7 +188,7 @@ TEST_F(CACertTest, WebCryptoControllerKeepsItsConnectionsOnFailure) {
     EXPECT_EQ(fresh->getCSP(), CP_CRYPTOPRO_GOST2012_256);
     EXPECT_EQ(wc.create("fresh", CP_CRYPTOPRO), static_cast<unsigned>(ERR_CONTAINER_NOT_CREATED));
     EXPECT_EQ(wc.create("big", CP_CRYPTOPRO_GOST2012_512), static_cast<unsigned>(ERR_INTERNAL));
-    EXPECT_EQ(wc.create("token", CP_JACARTA_GOST), static_cast<unsigned>(ERR_INTERNAL));
+    EXPECT_EQ(wc.create("token", CP_JACARTA_GOST), static_cast<unsigned>(ERR_CRYPTO_LIBRARY_NOT_FOUND));
     EXPECT_EQ(wc.getCrypto_2012(), fresh);
     ASSERT_EQ(wc.initNewContainer("user", CP_CRYPTOPRO_GOST2012_256), 0u);
     EXPECT_NE(wc.getCrypto_2012(), fresh);

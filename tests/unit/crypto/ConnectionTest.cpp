@@ -2,6 +2,10 @@
 // certificate list.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
+#include <vector>
+
 #include "CspTestSupport.h"
 #include "GostOracle.h"
 #include "crypto/CACertStore.h"
@@ -238,6 +242,84 @@ TEST_F(ConnectionTest, UserCertificatesOfTheSystemStore) {
         CertFreeCertificateContext(c);
     }
     std::map<unsigned, const CERT_CONTEXT*> none;
-    EXPECT_EQ(loadUserCerts(tesel::CERT_STORE_JACARTA, none), static_cast<unsigned>(ERR_INTERNAL));
+    // A token store without its vendor's library.
+    EXPECT_EQ(loadUserCerts(tesel::CERT_STORE_JACARTA, none), static_cast<unsigned>(ERR_CRYPTO_LIBRARY_NOT_FOUND));
     EXPECT_EQ(loadUserCerts(static_cast<tesel::eCertStore>(7), none), static_cast<unsigned>(ERR_INTERNAL));
+}
+
+TEST_F(ConnectionTest, CopiesKeepThePairingAliveAfterTheOriginalLetsGo) {
+    auto bob = created("bob", CP_CRYPTOPRO_GOST2012_256);
+    tesel::CBlob pubB;
+    ASSERT_EQ(bob->getPublicKey(pubB), 0u);
+    auto alice = created("alice", CP_CRYPTOPRO_GOST2012_256);
+    tesel::CBlob pubA;
+    ASSERT_EQ(alice->getPublicKey(pubA), 0u);
+    ASSERT_EQ(bob->importPublicKey2Side(pubA), 0u);
+    ASSERT_EQ(alice->importPublicKey2Side(pubB), 0u);
+    Crypto1By1Connect copy(*alice);
+    Crypto1By1Connect assigned;
+    assigned = copy;
+    // Assigning over a copy and destroying the original must leave the
+    // shared handles to the copies still using them.
+    copy = Crypto1By1Connect();
+    alice.reset();
+    tesel::CBlob message, plain;
+    ASSERT_EQ(assigned.encryptMessage(blobOf(bytesOf("after the original")), message), 0u);
+    ASSERT_EQ(bob->decryptMessage(message, plain), 0u);
+    EXPECT_EQ(bytesOfBlob(plain), bytesOf("after the original"));
+    // Re-pairing the copy gives its old handles back once nobody uses them.
+    const Crypto2SideInfo old = assigned.get2SideInfo();
+    ASSERT_EQ(assigned.importPublicKey2Side(pubB), 0u);
+    EXPECT_FALSE(CryptDestroyKey(old.getAgreeKey()));
+}
+
+TEST_F(ConnectionTest, FailedPairingKeepsThePreviousOne) {
+    auto bob = created("bob", CP_CRYPTOPRO_GOST2012_256);
+    auto alice = created("alice", CP_CRYPTOPRO_GOST2012_256);
+    tesel::CBlob pubA, pubB;
+    alice->getPublicKey(pubA);
+    bob->getPublicKey(pubB);
+    ASSERT_EQ(bob->importPublicKey2Side(pubA), 0u);
+    ASSERT_EQ(alice->importPublicKey2Side(pubB), 0u);
+    const Crypto2SideInfo before = alice->get2SideInfo();
+    auto other = created("other", CP_CRYPTOPRO);  // a 2001 key cannot be agreed with
+    tesel::CBlob pubOther;
+    other->getPublicKey(pubOther);
+    EXPECT_NE(alice->importPublicKey2Side(pubOther), 0u);
+    EXPECT_EQ(alice->get2SideInfo().getAgreeKey(), before.getAgreeKey());
+    tesel::CBlob message, plain;
+    ASSERT_EQ(alice->encryptMessage(blobOf(bytesOf("still paired")), message), 0u);
+    ASSERT_EQ(bob->decryptMessage(message, plain), 0u);
+}
+
+TEST_F(ConnectionTest, OneConnectionServesSeveralThreadsWhileItIsRepaired) {
+    auto bob = created("bob", CP_CRYPTOPRO_GOST2012_256);
+    auto alice = created("alice", CP_CRYPTOPRO_GOST2012_256);
+    tesel::CBlob pubA, pubB;
+    alice->getPublicKey(pubA);
+    bob->getPublicKey(pubB);
+    ASSERT_EQ(alice->importPublicKey2Side(pubB), 0u);
+    ASSERT_EQ(bob->importPublicKey2Side(pubA), 0u);
+    std::atomic<int> failures{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 3; ++t) {
+        threads.emplace_back([&] {
+            for (int i = 0; i < 30; ++i) {
+                tesel::CBlob message, plain;
+                if (alice->encryptMessage(blobOf(bytesOf("message")), message) != 0 ||
+                    bob->decryptMessage(message, plain) != 0 || bytesOfBlob(plain) != bytesOf("message"))
+                    ++failures;
+            }
+        });
+    }
+    threads.emplace_back([&] {
+        for (int i = 0; i < 30; ++i) {
+            if (alice->importPublicKey2Side(pubB) != 0) ++failures;
+            Crypto1By1Connect copy(*alice);
+            tesel::CBlob message;
+            if (copy.encryptMessage(blobOf(bytesOf("copy")), message) != 0) ++failures;
+        }
+    });
+    for (auto& t : threads) t.join();
+    EXPECT_EQ(failures.load(), 0);
 }

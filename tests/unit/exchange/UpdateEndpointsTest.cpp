@@ -6,6 +6,7 @@
 #include <fstream>
 
 #include "PeerFixture.h"
+#include "helpers/UpdateKeys.h"
 #include "update/CUpdateQn.h"
 
 using namespace exchange_test;
@@ -53,9 +54,11 @@ TEST(PeerUpdates, AgentFindsDownloadsAndInstallsThePublishedVersion) {
 
     fs::create_directories(root.path() / "packages" / "4");
     CUpdateQn agent;
+    agent.setSigningKey(update_keys::signingKey());
+    agent.setVerificationKey(update_keys::verificationKey());
     // Published for the plug-in (type 4) as version 101300; an older one too.
-    ASSERT_EQ(agent.createUpdatePackage(source.string(), (root.path() / "packages" / "4" / "101300").string()), 0);
-    ASSERT_EQ(agent.createUpdatePackage(source.string(), (root.path() / "packages" / "4" / "101200").string()), 0);
+    ASSERT_EQ(agent.createUpdatePackage(source.string(), (root.path() / "packages" / "4" / "101300").string(), 101300), 0);
+    ASSERT_EQ(agent.createUpdatePackage(source.string(), (root.path() / "packages" / "4" / "101200").string(), 101200), 0);
     PeerProcess peer({"--packages", (root.path() / "packages").string()});
 
     agent.setHost("http://127.0.0.1");

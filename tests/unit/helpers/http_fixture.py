@@ -13,7 +13,8 @@ REFUSED port had a listener that is closed again: connecting is refused.
 Commands (hex fields are the bytes hex-encoded, "-" for none):
     route <path> <status> <content-type> <hex body> [<location>]
         Fixed answer for any method on exactly <path> (query included).
-        Status 0 closes the connection without an answer.
+        Status 0 closes the connection without an answer; status -1 answers
+        200 without a length and repeats the body until the client leaves.
     download <filename> <status> <hex body>
         Fixed answer of /api/etc/downloadUpdate for that file name.
     package <hex folder>
@@ -52,6 +53,17 @@ class Handler(BaseHTTPRequestHandler):
     def answer(self, status, content_type, body, location=None):
         if status == 0:
             self.close_connection = True
+            return
+        if status == -1:
+            self.close_connection = True
+            self.send_response(200)
+            self.send_header("Content-Type", content_type)
+            self.end_headers()
+            try:
+                for _ in range(1 << 16):  # at most 64 Ki repetitions
+                    self.wfile.write(body)
+            except OSError:
+                pass
             return
         self.send_response(status)
         self.send_header("Content-Type", content_type)

@@ -19,6 +19,7 @@
 #include <iterator>
 #include <string>
 
+#include "helpers/UpdateKeys.h"
 #include "update/CUpdateQn.h"
 #include "update/RestartSignal.h"
 
@@ -55,6 +56,7 @@ int main(int argc, char** argv) {
         agent.setPort(static_cast<unsigned>(std::strtoul(argv[3], nullptr, 10)));
         agent.setVersion(static_cast<unsigned>(std::strtoul(argv[4], nullptr, 10)));
         agent.setType(tesel::QN_PLUGIN);
+        agent.setVerificationKey(update_keys::verificationKey());
         bool handled = false;
         agent.attemptUpdate(handled, nullptr);
         std::fprintf(stderr, "handled=%d\n", handled ? 1 : 0);

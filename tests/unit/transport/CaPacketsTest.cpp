@@ -179,3 +179,20 @@ TEST(ControllerBaseClient, NewCurrentPacketReplacesAndDestroysTheOwnedOne) {
     controller.createProlongPacket();
     EXPECT_EQ(destroyed, 1);
 }
+
+TEST(ControllerBaseClient, APacketInUseOutlivesItsReplacement) {
+    ControllerBaseClient controller;
+    int destroyed = 0;
+    controller.setCurrentClientPacket(new CountedPacket(destroyed), true);
+    std::shared_ptr<CPacket_PKCS10_Client_Base> held = controller.getCurrentClientPacket();
+    controller.createProlongPacket();
+    EXPECT_EQ(destroyed, 0);  // the holder still works with it
+    held->getClient().setSurname("still valid");
+    held.reset();
+    EXPECT_EQ(destroyed, 1);
+    EXPECT_TRUE(controller.withCurrentClientPacket([](CPacket_PKCS10_Client_Base& p) {
+        EXPECT_NE(dynamic_cast<CPacketProlongKey*>(&p), nullptr);
+    }));
+    ControllerBaseClient empty;
+    EXPECT_FALSE(empty.withCurrentClientPacket([](CPacket_PKCS10_Client_Base&) { ADD_FAILURE(); }));
+}

@@ -249,6 +249,24 @@ TEST_F(HttpClient, LargeBodiesArriveWhole) {
     EXPECT_EQ(text(request.getResponse()), big);
 }
 
+TEST_F(HttpClient, BodiesBeyondTheRequestsCapEndWith21) {
+    const std::string chunk(64 * 1024, 'x');
+    server->route("/endless", chunk, -1);  // no length: runs until the client leaves
+    server->route("/declared", std::string(70000, 'y'));
+    CHttpConnection c = connection();
+
+    CHTTPGetRequest endless("/endless");  // the default cap: the packet limit in force
+    EXPECT_EQ(c.send(endless), ERR_SERVER_TRANSFER);
+    EXPECT_TRUE(endless.getResponse().isEmpty());
+
+    CHTTPGetRequest declared("/declared");
+    declared.setMaxResponseSize(69999);
+    EXPECT_EQ(c.send(declared), ERR_SERVER_TRANSFER);
+    declared.setMaxResponseSize(70000);
+    ASSERT_EQ(c.send(declared), 0);
+    EXPECT_EQ(declared.getResponse().getSize(), 70000u);
+}
+
 TEST_F(HttpClient, ThreadsShareOneConnectionWhileTheAddressChanges) {
     server->route("/shared", "same answer");
     CHttpConnection c = connection();

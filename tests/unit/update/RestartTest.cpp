@@ -96,7 +96,8 @@ TEST(Restart, EndToEndUpdateReplacesTheProgramAndRunsTheNewVersion) {
     writeFile(next / "data.txt", "new data");
     writeFile(next / "readme.txt", "added in 1.01.277");
     CUpdateQn builder;
-    ASSERT_EQ(builder.createUpdatePackage(next.string(), (dir / "package").string()), 0);
+    builder.setSigningKey(update_keys::signingKey());
+    ASSERT_EQ(builder.createUpdatePackage(next.string(), (dir / "package").string(), 101277), 0);
     server().package((dir / "package").string());
     server().route("/api/etc/getLatestVersion/4", kMagic + "101277");
 

@@ -192,7 +192,7 @@ TEST_F(UpdateAgent, OlderServerVersionIsStillOfferedAndInstalled) {
     TempDir pkg;
     fs::create_directories(pkg / "src");
     writeFile(pkg / "src" / "pellamo", "older but stable");
-    ASSERT_EQ(s.agent.createUpdatePackage((pkg / "src").string(), (pkg / "out").string()), 0);
+    ASSERT_EQ(s.agent.createUpdatePackage((pkg / "src").string(), (pkg / "out").string(), 101000), 0);
     server().package((pkg / "out").string());
     platform::setDefaultQuestionAnswer(IDYES);
     bool handled = false;

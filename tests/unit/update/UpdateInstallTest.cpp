@@ -10,21 +10,17 @@
 #include "UpdateTestSupport.h"
 
 using testing_http::errorForm;
+using update_keys::signedList;
+using update_keys::signedPart;
 using testing_http::le32;
 using namespace update_test;
 
 namespace {
 
 constexpr unsigned kVersion = 101277;
-const std::string kZeros(64, '\0');
 
 std::string lp(const std::string& s) { return le32(static_cast<unsigned>(s.size())) + s; }
 
-std::string infoOf(const std::vector<std::string>& names) {
-    std::string out = le32(static_cast<unsigned>(names.size() + 1));
-    for (const auto& n : names) out += lp(n);
-    return out;
-}
 
 class UpdateInstall : public ::testing::Test {
 protected:
@@ -35,7 +31,7 @@ protected:
     void publish(const std::map<std::string, std::string>& files) {
         fs::create_directories(pkg / "src");
         for (const auto& [name, content] : files) writeFile(pkg / "src" / name, content);
-        ASSERT_EQ(s.agent.createUpdatePackage((pkg / "src").string(), (pkg / "out").string()), 0);
+        ASSERT_EQ(s.agent.createUpdatePackage((pkg / "src").string(), (pkg / "out").string(), kVersion), 0);
         server().package((pkg / "out").string());
     }
 
@@ -87,12 +83,15 @@ TEST_F(UpdateInstall, HostileNamesRefuseEverythingBeforeAnyFileIsTouched) {
     writeFile(s.program / "a.exe", "old a");
     writeFile(s.backup / "a.exe", "backup a");
     const auto before = snapshot(s.dir.path());
-    for (const std::string hostile :
-         {"../escape", "..", ".", "", "sub/x", "sub\\x", "/tmp/abs", "C:\\x", "D:x"}) {
+    // Signed, so that only the name can be what refuses them; device names,
+    // names Windows would change, and a second name for the same file too.
+    for (const std::string& hostile : std::vector<std::string>{"../escape", "..", ".", "", "sub/x", "sub\\x", "/tmp/abs", "C:\\x", "D:x", "CON", "nul.txt",
+          "Com1", "LPT9.log", "CONOUT$", "a.exe ", "a.exe.", "A.EXE", "a.exe", "x.update-new", "a<b",
+          "q?", "tab\there"}) {
         server().reset();
-        server().download("updateinfo.dat", infoOf({"a.exe", hostile}));
-        server().download("update1", "new a" + kZeros);
-        server().download("update2", "evil" + kZeros);
+        server().download("updateinfo.dat", signedList(kVersion, {"a.exe", hostile}));
+        server().download("update1", signedPart(kVersion, 1, "a.exe", "new a"));
+        server().download("update2", signedPart(kVersion, 2, hostile, "evil"));
         EXPECT_EQ(s.agent.updateProgram(kVersion), ERR_UPDATE_FAILED) << hostile;
         EXPECT_EQ(requestedFiles(), std::vector<std::string>{"updateinfo.dat"}) << hostile;
     }
@@ -108,18 +107,18 @@ TEST_F(UpdateInstall, DamagedListTouchesNothing) {
     EXPECT_EQ(snapshot(s.dir.path()), before);
 }
 
-TEST_F(UpdateInstall, DownloadFailureAtFileKStopsThere) {
+TEST_F(UpdateInstall, DownloadFailureAtFileKTouchesNothing) {
     writeFile(s.program / "f1", "old 1");
     writeFile(s.program / "f2", "old 2");
     writeFile(s.program / "f3", "old 3");
     publish({{"f1", "new 1"}, {"f2", "new 2"}, {"f3", "new 3"}});
     server().download("update2", errorForm(5));
+    const auto before = snapshot(s.dir.path());
 
     EXPECT_EQ(s.agent.updateProgram(kVersion), ERR_MORE_THAN_ONE_ENVELOPE);
-    EXPECT_EQ(readFile(s.program / "f1"), "new 1");
-    EXPECT_EQ(readFile(s.program / "f2"), "old 2");
-    EXPECT_EQ(readFile(s.program / "f3"), "old 3");
-    EXPECT_EQ(snapshot(s.backup), (std::map<std::string, std::string>{{"f1", "old 1"}}));
+    // Every part comes before the first file is replaced: a half-installed
+    // version never runs.
+    EXPECT_EQ(snapshot(s.dir.path()), before);
     EXPECT_EQ(requestedFiles(), (std::vector<std::string>{"updateinfo.dat", "update1", "update2"}));
 }
 
@@ -136,27 +135,26 @@ TEST_F(UpdateInstall, TransferFailureAtFileKStopsThere) {
 TEST_F(UpdateInstall, PartShorterThanItsTrailerIsDamaged) {
     writeFile(s.program / "f1", "old 1");
     writeFile(s.program / "f2", "old 2");
-    server().download("updateinfo.dat", infoOf({"f1", "f2"}));
-    server().download("update1", "new 1" + kZeros);
+    server().download("updateinfo.dat", signedList(kVersion, {"f1", "f2"}));
+    server().download("update1", signedPart(kVersion, 1, "f1", "new 1"));
     server().download("update2", std::string(63, 'x'));
     EXPECT_EQ(s.agent.updateProgram(kVersion), ERR_UNKNOWN_HEADER);
-    EXPECT_EQ(readFile(s.program / "f1"), "new 1");
+    EXPECT_EQ(readFile(s.program / "f1"), "old 1");
     EXPECT_EQ(readFile(s.program / "f2"), "old 2");
 }
 
 TEST_F(UpdateInstall, PartOfExactlyTheTrailerGivesAnEmptyFile) {
     writeFile(s.program / "f1", "old 1");
-    server().download("updateinfo.dat", infoOf({"f1"}) + std::string(9, '\0'));
-    server().download("update1", kZeros);
+    server().download("updateinfo.dat", signedList(kVersion, {"f1"}));
+    server().download("update1", signedPart(kVersion, 1, "f1", ""));
     ASSERT_EQ(s.agent.updateProgram(kVersion), 0);
     EXPECT_EQ(readFile(s.program / "f1"), "");
 }
 
 TEST_F(UpdateInstall, ListOfNoFilesIsASuccessfulUpdate) {
     writeFile(s.program / "f1", "old 1");
-    // Counts 0 and 1, padded so that the answer is longer than the magic.
     for (unsigned count : {0u, 1u}) {
-        server().download("updateinfo.dat", le32(count) + std::string(12, '\0'));
+        server().download("updateinfo.dat", update_keys::signedListBytes(kVersion, le32(count)));
         EXPECT_EQ(s.agent.updateProgram(kVersion), 0) << count;
     }
     EXPECT_EQ(readFile(s.program / "f1"), "old 1");
@@ -166,8 +164,8 @@ TEST_F(UpdateInstall, ReplacementThatCannotBackUpLeavesTheLiveFile) {
     writeFile(s.program / "f1", "old 1");
     // A non-empty folder where the backup should go cannot be replaced.
     fs::create_directories(s.backup / "f1" / "inside");
-    server().download("updateinfo.dat", infoOf({"f1"}) + std::string(9, '\0'));
-    server().download("update1", "new 1" + kZeros);
+    server().download("updateinfo.dat", signedList(kVersion, {"f1"}));
+    server().download("update1", signedPart(kVersion, 1, "f1", "new 1"));
     EXPECT_EQ(s.agent.updateProgram(kVersion), ERR_UPDATE_FAILED);
     EXPECT_EQ(snapshot(s.program), (std::map<std::string, std::string>{{"f1", "old 1"}}));
 }
@@ -175,8 +173,8 @@ TEST_F(UpdateInstall, ReplacementThatCannotBackUpLeavesTheLiveFile) {
 TEST_F(UpdateInstall, ReplacementThatCannotRenameLeavesNoTemporaryFile) {
     // A folder stands where the file would go.
     fs::create_directories(s.program / "f1" / "inside");
-    server().download("updateinfo.dat", infoOf({"f1"}) + std::string(9, '\0'));
-    server().download("update1", "new 1" + kZeros);
+    server().download("updateinfo.dat", signedList(kVersion, {"f1"}));
+    server().download("update1", signedPart(kVersion, 1, "f1", "new 1"));
     EXPECT_EQ(s.agent.updateProgram(kVersion), ERR_UPDATE_FAILED);
     EXPECT_TRUE(fs::is_directory(s.program / "f1" / "inside"));
     EXPECT_TRUE(snapshot(s.program).empty());
@@ -185,8 +183,8 @@ TEST_F(UpdateInstall, ReplacementThatCannotRenameLeavesNoTemporaryFile) {
 TEST_F(UpdateInstall, MissingBackupFolderIsCreated) {
     writeFile(s.program / "f1", "old 1");
     fs::remove_all(s.backup);
-    server().download("updateinfo.dat", infoOf({"f1"}) + std::string(9, '\0'));
-    server().download("update1", "new 1" + kZeros);
+    server().download("updateinfo.dat", signedList(kVersion, {"f1"}));
+    server().download("update1", signedPart(kVersion, 1, "f1", "new 1"));
     ASSERT_EQ(s.agent.updateProgram(kVersion), 0);
     EXPECT_EQ(readFile(s.backup / "f1"), "old 1");
 }

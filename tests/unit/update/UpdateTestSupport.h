@@ -15,6 +15,7 @@
 
 #include "core/CBlob.h"
 #include "helpers/HttpFixture.h"
+#include "helpers/UpdateKeys.h"
 #include "update/CUpdateQn.h"
 
 namespace update_test {
@@ -78,7 +79,7 @@ inline testing_http::HttpFixture& server() {
 
 // An agent of the program (variant 4, version 101276) that talks to the
 // loopback server and installs into <temp>/program with backups in
-// <temp>/backup/.
+// <temp>/backup/. Its builder signs with the test key and it verifies with it.
 struct AgentSetup {
     TempDir dir;
     CUpdateQn agent;
@@ -94,6 +95,10 @@ struct AgentSetup {
         agent.setVersion(101276);
         agent.setProgramFolder(program.string());
         agent.setBackupFolder(backup.string() + "/");
+        // Signed and verified with the test key pair, whatever the build's key.
+        agent.setVerificationKey(update_keys::verificationKey());
+        agent.setSigningKey(update_keys::signingKey());
+        agent.setAcceptUnsigned(false);
     }
 };
 
