@@ -13,7 +13,9 @@
 #include <memory>
 #include <string>
 
+#include "crypto/CACertStore.h"
 #include "crypto/Crypto1By1Connect.h"
+#include "server/dispatch/processPacket.h"
 #include "transport/PacketProtection.h"
 #include "transport/common/TransportHeader.h"
 
@@ -92,7 +94,8 @@ void BM_RawCipherAndHashTwice(benchmark::State& state) {
     const auto kind = static_cast<eSupportCP>(state.range(0));
     const auto size = static_cast<unsigned>(state.range(1));
     const bool is2001 = kind == CP_CRYPTOPRO;
-    const int md = is2001 ? GCRY_MD_GOSTR3411_CP : GCRY_MD_STRIBOG256;
+    const int md = is2001 ? GCRY_MD_GOSTR3411_CP
+                          : kind == CP_CRYPTOPRO_GOST2012_512 ? GCRY_MD_STRIBOG512 : GCRY_MD_STRIBOG256;
     const char* sbox = is2001 ? "1.2.643.2.2.31.1" : "1.2.643.7.1.2.5.1.1";
     CBlob data = payloadOf(size);
     unsigned char key[32] = {1, 2, 3}, iv[8] = {4, 5, 6};
@@ -120,12 +123,100 @@ void BM_RawCipherAndHashTwice(benchmark::State& state) {
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * size);
 }
 
+// Two of the user's keys prepared for the CA exchange (as command 150
+// prepares them), so that command 110 protects a packet from one to the
+// other and command 112 opens it again. A 2001 packet carries no recipient
+// and is opened with the store's first key: it is sent to that one.
+struct CommandKeys {
+    tesel::CBlob header;  // key exchange header for 110: sender = peer, recipient = user
+};
+
+CommandKeys& commandKeys(eSupportCP kind) {
+    static std::map<int, CommandKeys> keys;
+    auto it = keys.find(kind);
+    if (it != keys.end()) return it->second;
+    keyDir();
+    tesel::CBlob blobs[2];
+    ControllerCACrypto* modules[2] = {};
+    for (int i = 0; i < 2; ++i) {
+        Crypto1By1Connect* raw = nullptr;
+        Crypto1By1Connect::create("command" + std::to_string(kind) + "-" + std::to_string(i), kind, &raw);
+        raw->getPublicKey(blobs[i]);
+        modules[i] = &getCryptoModule(blobs[i]);
+        modules[i]->setCrypto(raw);
+    }
+    // The peer is the store's first key when it is one of the two.
+    const int peer = CACertStore::instance().firstCryptoModule() == modules[0] ? 0 : 1;
+    qn::http_transport::KeyExchangeHeader h;
+    h.senderPublicKey = blobs[peer];
+    h.recipientPublicKey = blobs[1 - peer];
+    CommandKeys k;
+    h >> k.header;
+    return keys.emplace(kind, std::move(k)).first->second;
+}
+
+tesel::CBlob request(unsigned command, std::initializer_list<const tesel::CBlob*> blobs) {
+    unsigned size = 4 + 1 + 8;
+    for (const tesel::CBlob* b : blobs) size += tesel::CBlob::sizeOf(*b);
+    tesel::CBlob r(size);
+    r.serialize(std::string("b"));
+    r.serialize(1u);
+    r.serialize(command);
+    for (const tesel::CBlob* b : blobs) r.serialize(b);
+    r.moveOffset(0);
+    return r;
+}
+
+// The result and the blob behind the reply header (uid "b").
+unsigned replyBlob(tesel::CBlob& reply, tesel::CBlob& out) {
+    reply.moveOffset(4 + 1 + 8);
+    unsigned result = 1;
+    reply.deserialize(result);
+    reply.deserialize(&out);
+    return reply.isMalformed() ? 1 : result;
+}
+
+// Commands 110 and 112 through the command table: the payload protected for
+// the peer and opened again.
+void BM_Commands110Then112(benchmark::State& state) {
+    const auto kind = static_cast<eSupportCP>(state.range(0));
+    const auto size = static_cast<unsigned>(state.range(1));
+    CommandKeys& k = commandKeys(kind);
+    const CBlob payload = payloadOf(size);
+    const CBlob encryptRequest = request(110, {&k.header, &payload});
+    for (auto _ : state) {
+        CBlob in = encryptRequest;
+        in.moveOffset(0);
+        CBlob reply, packet;
+        processPacket(in, reply);
+        if (replyBlob(reply, packet) != 0) {
+            state.SkipWithError("command 110 failed");
+            break;
+        }
+        CBlob openRequest = request(112, {&packet});
+        CBlob opened, plain;
+        processPacket(openRequest, opened);
+        if (replyBlob(opened, plain) != 0 || plain.getSize() != size) {
+            state.SkipWithError("command 112 failed");
+            break;
+        }
+        benchmark::DoNotOptimize(plain.getData());
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * size);
+}
+
 void sizesAndKinds(benchmark::internal::Benchmark* b) {
-    for (int kind : {CP_CRYPTOPRO, CP_CRYPTOPRO_GOST2012_256})
+    for (int kind : {CP_CRYPTOPRO, CP_CRYPTOPRO_GOST2012_256, CP_CRYPTOPRO_GOST2012_512})
         for (int size : {1 << 10, 1 << 20, 9 << 20}) b->Args({kind, size});
 }
 
+void commandSizesAndKinds(benchmark::internal::Benchmark* b) {
+    for (int kind : {CP_CRYPTOPRO, CP_CRYPTOPRO_GOST2012_256, CP_CRYPTOPRO_GOST2012_512})
+        for (int size : {1 << 20, 9 << 20}) b->Args({kind, size});
+}
+
 BENCHMARK(BM_EncryptAndSignThenDecryptPacket)->Apply(sizesAndKinds)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Commands110Then112)->Apply(commandSizesAndKinds)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_RawCipherAndHashTwice)->Apply(sizesAndKinds)->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <map>
 #include <cerrno>
 #include <cstdio>
 #include <mutex>
@@ -121,6 +122,46 @@ bool writeAtomic(const std::string& dir, const std::string& file, const unsigned
     return ok;
 }
 
+// Certificates already read, by file path: a store is read again at every
+// open, and parsing each file every time made listing a store slow. An
+// entry counts only while its file has the size and time it had; the cache
+// holds one reference of each context.
+struct CachedCert {
+    off_t size = 0;
+    struct timespec mtime {};
+    PCCERT_CONTEXT cert = nullptr;
+};
+
+PCCERT_CONTEXT cachedCert(const std::string& path) {
+    static std::mutex mutex;
+    static auto* cache = new std::map<std::string, CachedCert>();
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) {
+        return nullptr;
+    }
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        auto it = cache->find(path);
+        if (it != cache->end() && it->second.size == st.st_size && it->second.mtime.tv_sec == st.st_mtim.tv_sec &&
+            it->second.mtime.tv_nsec == st.st_mtim.tv_nsec) {
+            return CertDuplicateCertificateContext(it->second.cert);
+        }
+    }
+    Bytes der;
+    if (!readAll(path, der)) {
+        return nullptr;
+    }
+    PCCERT_CONTEXT c = newCertContext(der);
+    if (!c) {
+        return nullptr;
+    }
+    std::lock_guard<std::mutex> lock(mutex);
+    CachedCert& entry = (*cache)[path];
+    if (entry.cert) CertFreeCertificateContext(entry.cert);
+    entry = {st.st_size, st.st_mtim, CertDuplicateCertificateContext(c)};
+    return c;
+}
+
 void loadSnapshot(Store& s) {
     std::vector<std::string> files;
     if (DIR* d = ::opendir(s.dir.c_str())) {
@@ -134,14 +175,10 @@ void loadSnapshot(Store& s) {
     }
     std::sort(files.begin(), files.end());
     for (const auto& f : files) {
-        Bytes der;
         unsigned seq = 0;
         std::sscanf(f.c_str(), "%8u", &seq);
         s.nextSeq = std::max(s.nextSeq, seq + 1);
-        if (!readAll(s.dir + "/" + f, der)) {
-            continue;
-        }
-        if (PCCERT_CONTEXT c = newCertContext(der)) {
+        if (PCCERT_CONTEXT c = cachedCert(s.dir + "/" + f)) {
             s.certs.push_back(c);
             s.fileIds.push_back(f.substr(9, 40));
         }

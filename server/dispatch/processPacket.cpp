@@ -11,6 +11,7 @@
 #include "webpackets/CAuthWebPacket.h"
 #include "webpackets/CCertListWebPacket.h"
 #include "webpackets/CCreatePartnerCardWebPacket.h"
+#include "webpackets/CDecryptClientCertWebPacket.h"
 #include "webpackets/CDecryptPacketInWebPacket.h"
 #include "webpackets/CDecryptRawQnCardWebPacket.h"
 #include "webpackets/CDecryptVerifyWebPacket.h"
@@ -92,7 +93,7 @@ constexpr CommandEntry kCommands[] = {
     withPayload<CSetRequestedCSPWebPacket>(SET_REQUESTED_CSP),
     withPayload<CSetEnhOidWebPacket>(SET_ENH_OID),
     withPayload<CDecryptRawQnCardWebPacket>(DECRYPT_RAW_QN_CARD),
-    unavailable(DECRYPT_CLIENT_CERT, kPayload),                 // CDecryptClientCertWebPacket
+    withPayload<CDecryptClientCertWebPacket>(DECRYPT_CLIENT_CERT),
     withPayload<CDecryptPacketInWebPacket>(DECRYPT_PACKET_IN),
     withPayload<CEncryptSignWebPacket>(ENCRYPT_SIGN),
     withPayload<CDecryptVerifyWebPacket>(DECRYPT_VERIFY),

@@ -403,6 +403,28 @@ await runCases([
     assert.ok(r.payload.equals(Buffer.alloc(4)));
   }],
 
+  ['106 opens a released-certificate answer with a container named in Cyrillic', async () => {
+    const name = 'Контейнер Иванова №1';
+    const cert = await installCert(peer, cspDir, { kind: 80, container: name, subject: person('Выпущенный') });
+    const answer = Buffer.concat([enc.u32(0), enc.blob(cert.der)]);
+    const plain = Buffer.concat([permanent(2, 5), enc.blob(answer)]);
+    const packet = await peerPacket(peer, keyBlob(cert.der), plain, { sender: 'ca' });
+    let r = await client.send(PKT.released, Buffer.concat([enc.str(name), enc.i32(80), enc.blob(packet)]));
+    assert.equal(r.answer, 107);
+    assert.equal(r.result, 0);
+    const rd = r.reader();
+    assert.equal(rd.u32(), 0);
+    assert.ok(rd.blob().equals(cert.der));
+    rd.end();
+    // Signed by a key other than the CA's: refused; an unknown container: 72.
+    const forged = await peerPacket(peer, keyBlob(cert.der), plain, { sender: 'peer' });
+    r = await client.send(PKT.released, Buffer.concat([enc.str(name), enc.i32(80), enc.blob(forged)]));
+    assert.deepEqual([r.result, r.payload.length], [9, 0]);
+    r = await client.send(PKT.released, Buffer.concat([enc.str('Нет такого'), enc.i32(80), enc.blob(packet)]));
+    assert.deepEqual([r.result, r.payload.length], [72, 0]);
+    installed.released = { ...cert, status: STATUS.ok };
+  }],
+
   ['after a restart the store is listed again and usable for 22', async () => {
     client.close();
     await stop(prog.proc);
