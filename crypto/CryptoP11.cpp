@@ -14,6 +14,27 @@ namespace qn::crypto {
 
 namespace {
 
+// Whether bytes are well-formed UTF-8 holding no zero byte.
+bool isUtf8Text(const std::string& bytes) {
+    std::size_t i = 0;
+    while (i < bytes.size()) {
+        const auto c = static_cast<unsigned char>(bytes[i]);
+        std::size_t extra = 0;
+        if (c == 0) return false;
+        if (c < 0x80) extra = 0;
+        else if (c >= 0xC2 && c <= 0xDF) extra = 1;
+        else if (c >= 0xE0 && c <= 0xEF) extra = 2;
+        else if (c >= 0xF0 && c <= 0xF4) extra = 3;
+        else return false;
+        if (extra > bytes.size() - i - 1) return false;  // cut short
+        for (std::size_t k = 1; k <= extra; ++k) {
+            if ((static_cast<unsigned char>(bytes[i + k]) & 0xC0) != 0x80) return false;
+        }
+        i += extra + 1;
+    }
+    return true;
+}
+
 // The one-byte template values (CK_TRUE, CK_FALSE) the templates point at.
 CK_BBOOL attributeTrue = CK_TRUE;
 CK_BBOOL attributeFalse = CK_FALSE;
@@ -406,7 +427,11 @@ unsigned CryptoP11::findByCert(const CERT_CONTEXT* cert, eSupportCP kind) {
         idAttr.ulValueLen > sizeof id) {
         return ERR_LOAD_KEY_PAIR;
     }
-    m_uniqueName.assign(reinterpret_cast<const char*>(id), idAttr.ulValueLen);
+    // The program writes a container's label, in UTF-8, as the ID of its
+    // objects; the unique name is in the ANSI code page like every other
+    // container name. IDs that are not UTF-8 text stay as they are.
+    const std::string idText(reinterpret_cast<const char*>(id), idAttr.ulValueLen);
+    m_uniqueName = isUtf8Text(idText) ? tesel::convertFromUTF8(idText) : idText;
     if (const unsigned r = findKey(idAttr, CKO_PUBLIC_KEY, m_publicKey)) {
         return r;
     }

@@ -16,6 +16,14 @@ namespace qn::crypto {
 std::shared_ptr<CryptoP11_Cache> p11LibCacheGlobal = std::make_shared<CryptoP11_Cache>();
 
 namespace {
+// The process-wide libraries stay loaded and initialised until the process is
+// gone: at exit a module's own static objects may already be torn down (it was
+// loaded after ours were built), and I/O threads may still be using a token,
+// so finalising it then would crash. This reference is never given back.
+const auto* const kKeepLibrariesLoaded = new std::shared_ptr<CryptoP11_Cache>(p11LibCacheGlobal);
+}  // namespace
+
+namespace {
 
 std::string fromEnvironment(const char* variable, const char* fallback) {
     const char* value = std::getenv(variable);

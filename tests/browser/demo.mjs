@@ -84,6 +84,7 @@ async function setup() {
   await page.setViewport({ width: 1200, height: 900 });
   page.on('pageerror', (e) => seen.push(`page error: ${e.message}`));
   page.on('console', (m) => m.type() === 'error' && seen.push(`console: ${m.text()}`));
+  page.on('response', (r) => r.status() >= 400 && seen.push(`HTTP ${r.status()}: ${r.url()}`));
 }
 
 // A raw GET, so that the path reaches the peer exactly as written.

@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -117,6 +118,16 @@ public:
     std::vector<std::string> log() const {
         std::lock_guard<std::mutex> lock(m_mutex);
         return m_log;
+    }
+    // The log once its last line holds text: the peer writes a line after it
+    // has answered, so a reader may be ahead of it. Gives up after 5 s.
+    std::vector<std::string> logEndingWith(const std::string& text) const {
+        for (int i = 0; i < 500; ++i) {
+            auto lines = log();
+            if (!lines.empty() && lines.back().find(text) != std::string::npos) return lines;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return log();
     }
     // The body of a control request; empty when it could not be sent.
     std::string control(const std::string& path, const std::string& body = "") {
