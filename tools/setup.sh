@@ -82,7 +82,8 @@ if [ "$windows" = 1 ]; then
   need_update=0
   if ! grep -rqsE '^[[:space:]]*(deb-src[[:space:]]|Types:.*deb-src)' /etc/apt/sources.list "$src_dir"/; then
     # One-line entries: "deb [options] uri suite components".
-    cat /etc/apt/sources.list "$src_dir"/*.list 2>/dev/null \
+    # Either kind of file may be missing altogether.
+    { cat /etc/apt/sources.list "$src_dir"/*.list 2>/dev/null || true; } \
       | sed -n 's/^[[:space:]]*deb[[:space:]]\+/deb-src /p' >"$src_dir/pellamo-deb-src.list"
     [ -s "$src_dir/pellamo-deb-src.list" ] || rm -f "$src_dir/pellamo-deb-src.list"
     # deb822 stanzas whose Types include deb, repeated with Types: deb-src.
