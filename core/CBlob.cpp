@@ -5,6 +5,8 @@
 #include <limits>
 #include <new>
 
+#include "platform/memory.h"
+
 namespace tesel {
 
 namespace {
@@ -24,10 +26,18 @@ std::uint32_t getLe32(const unsigned char* p) {
            (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
 }
 
-unsigned char* duplicate(const unsigned char* p, unsigned n) {
-    if (n == 0 || p == nullptr) return nullptr;
+// n bytes, not yet touched: a large block is advised onto large pages before
+// anything is written into it.
+unsigned char* allocateBlock(std::size_t n) {
     auto* d = static_cast<unsigned char*>(std::malloc(n));
     if (d == nullptr) throw std::bad_alloc();
+    platform::adviseLargeBuffer(d, n);
+    return d;
+}
+
+unsigned char* duplicate(const unsigned char* p, unsigned n) {
+    if (n == 0 || p == nullptr) return nullptr;
+    unsigned char* d = allocateBlock(n);
     std::memcpy(d, p, n);
     return d;
 }
@@ -122,8 +132,7 @@ void CBlob::reset(unsigned n) {
     m_offset = 0;
     m_failed = false;
     if (n > 0) {
-        m_data = static_cast<unsigned char*>(std::malloc(n));
-        if (m_data == nullptr) throw std::bad_alloc();
+        m_data = allocateBlock(n);
         m_size = n;
     }
 }
@@ -148,11 +157,34 @@ void CBlob::add(const unsigned char* p, unsigned n) {
         m_failed = true;
         return;
     }
-    auto* d = static_cast<unsigned char*>(std::realloc(m_data, std::size_t{m_size} + n));
+    growTo(m_size + n);
+    std::memcpy(m_data + m_size - n, inside ? m_data + at : p, n);
+}
+
+void CBlob::growTo(unsigned n) {
+    auto* d = static_cast<unsigned char*>(std::realloc(m_data, n));
     if (d == nullptr) throw std::bad_alloc();
+    // The part behind the old end is untouched yet.
+    if (n - m_size >= platform::kLargeBufferBytes) platform::adviseLargeBuffer(d + m_size, n - m_size);
     m_data = d;
-    std::memcpy(m_data + m_size, inside ? m_data + at : p, n);
-    m_size += n;
+    m_size = n;
+}
+
+void CBlob::resize(unsigned n) {
+    if (n == m_size) return;
+    if (n == 0) {
+        std::free(m_data);
+        m_data = nullptr;
+        m_size = 0;
+    } else if (n > m_size) {
+        growTo(n);
+    } else {
+        // Shrinking in place: realloc may still move the block.
+        auto* d = static_cast<unsigned char*>(std::realloc(m_data, n));
+        if (d != nullptr) m_data = d;
+        m_size = n;
+    }
+    if (m_offset > m_size) m_offset = m_size;
 }
 
 void CBlob::add(const CBlob* b) {

@@ -44,6 +44,11 @@ public:
     void init(const CBlob* b);
     void allocate(unsigned n);
     void clear();
+    // Changes the size to n bytes, keeping the first min(size, n) bytes (the
+    // new ones are uninitialised). Growing and shrinking a large block moves
+    // no bytes where the system can remap it. The cursor moves back to n when
+    // it was past it; the malformed mark stays.
+    void resize(unsigned n);
 
     // Growing operations.
     void add(const unsigned char* p, unsigned n);
@@ -119,6 +124,7 @@ private:
     bool canWrite(unsigned n);
     bool canRead(unsigned n);
     void reset(unsigned n);
+    void growTo(unsigned n);
 
     // size and data first: the same layout as BLOB.
     std::uint32_t m_size = 0;

@@ -35,6 +35,11 @@ public:
     // cursor at that room: serialize exactly payloadSize bytes into it.
     tesel::CBlob codeAnswer(int result, unsigned payloadSize) const;
 
+    // Reading of the payload starts at offset of the blob the command was
+    // given (the dispatcher hands over the whole message, envelope
+    // included, rather than a copy of the payload).
+    void startPayloadAt(unsigned offset) { m_payload.moveOffset(offset); }
+
     void setUid(std::string uid);
     const std::string& getUid() const { return m_uid; }
     eCommand getAnswer() const { return m_answer; }

@@ -1,5 +1,6 @@
 #include "server/CWebSocketServer.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -44,7 +45,8 @@ std::atomic<unsigned> g_pluginPort{3000};
 // An accept that keeps failing (typically: no file descriptors left) would
 // otherwise spin at full speed and flood the error stream.
 constexpr std::chrono::milliseconds kAcceptRetryDelay{50};
-constexpr std::size_t kKeptBufferCapacity = 1 << 20;
+// Room for the first read of a message: most requests fit whole.
+constexpr std::size_t kFirstReadBytes = 4096;
 constexpr int kBindAttempts = 3;
 constexpr std::chrono::milliseconds kBindRetryDelay{1000};
 // The handshake request is small; anything larger is not a browser's.
@@ -143,31 +145,48 @@ private:
     }
 
     void do_read() {
-        m_ws.async_read(m_buffer, beast::bind_front_handler(&session::on_read, shared_from_this()));
+        m_message.resize(kFirstReadBytes);
+        m_received = 0;
+        read_more();
     }
 
-    void on_read(beast::error_code ec, std::size_t bytesTransferred) {
-        if (bytesTransferred == 0)
-            return;  // an empty message ends the connection
-        if (ec == websocket::error::closed)
-            return;
+    // The message is read straight into the blob that the command is given.
+    // Once a frame header has told how much of the frame is left, the blob
+    // takes that size at once: a message of megabytes is neither copied nor
+    // grown piece by piece.
+    void read_more() {
+        const std::size_t hint = std::max<std::size_t>(m_ws.read_size_hint(kFirstReadBytes), 1);
+        if (hint > std::numeric_limits<std::uint32_t>::max() - m_received)
+            return;  // cannot be held by a CBlob: the connection ends
+        const std::size_t need = m_received + hint;
+        if (need > m_message.getSize()) {
+            // A message sent in many small frames grows by half each time,
+            // not by one frame.
+            const std::size_t grown = std::min<std::size_t>(m_message.getSize() + m_message.getSize() / 2,
+                                                            std::numeric_limits<std::uint32_t>::max());
+            m_message.resize(static_cast<unsigned>(std::max(need, grown)));
+        }
+        m_ws.async_read_some(net::mutable_buffer(m_message.getData() + m_received, m_message.getSize() - m_received),
+                             beast::bind_front_handler(&session::on_read_some, shared_from_this()));
+    }
+
+    void on_read_some(beast::error_code ec, std::size_t bytesTransferred) {
+        m_received += static_cast<unsigned>(bytesTransferred);
         if (ec) {
             // What was received of a message cut short is never processed.
-            CWebSocketServer::fail(ec, "read");
+            if (m_received > 0 && ec != websocket::error::closed) CWebSocketServer::fail(ec, "read");
             return;
         }
+        if (!m_ws.is_message_done()) {
+            read_more();
+            return;
+        }
+        if (m_received == 0)
+            return;  // an empty message ends the connection
         m_ws.binary(m_ws.got_binary());
 
-        const std::size_t size = m_buffer.size();
-        if (size > std::numeric_limits<std::uint32_t>::max())
-            return;  // cannot be held by a CBlob
-        tesel::CBlob request(static_cast<unsigned>(size));
-        net::buffer_copy(net::mutable_buffer(request.getData(), size), m_buffer.data());
-        m_buffer.consume(size);
-        // A connection keeps no memory of an unusually large message.
-        if (m_buffer.capacity() > kKeptBufferCapacity)
-            m_buffer.shrink_to_fit();
-
+        tesel::CBlob request = std::move(m_message);
+        request.resize(m_received);
         tesel::CBlob reply;
         int result;
         try {
@@ -185,7 +204,9 @@ private:
     }
 
     websocket::stream<tcp::socket> m_ws;
-    beast::flat_buffer m_buffer;
+    beast::flat_buffer m_buffer;  // the handshake request
+    tesel::CBlob m_message;       // the message being read
+    unsigned m_received = 0;      // bytes of it read so far
     http::request_parser<http::empty_body> m_parser;
     ProcessFunction m_processor;
     AllowList m_origins;

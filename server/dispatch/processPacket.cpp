@@ -131,11 +131,13 @@ int processPacket(tesel::CBlob& request, tesel::CBlob& reply) {
     const CommandEntry* entry = findCommand(code);
     if (entry == nullptr) return 0;
 
+    // The message's own buffer becomes the payload, read from behind the
+    // envelope: a payload of megabytes is not copied.
+    const unsigned payloadStart = request.getOffset();
     tesel::CBlob payload;
-    if (entry->takesPayload) {
-        payload.init(request.getData() + request.getOffset(), request.remaining());
-    }
+    if (entry->takesPayload) payload = std::move(request);
     std::unique_ptr<CWebPacket> command = entry->create(std::move(payload));
+    if (entry->takesPayload) command->startPayloadAt(payloadStart);
     command->setUid(std::move(uid));
     return command->process(reply);
 }

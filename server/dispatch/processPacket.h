@@ -12,5 +12,8 @@
 // an empty message and the connection stays open. Otherwise returns the
 // command's result; non-zero means "close the connection without a reply".
 //
+// The request's buffer is handed over to the command: request is left
+// empty.
+//
 // Keeps no state of its own: safe to call from several threads at once.
 int processPacket(tesel::CBlob& request, tesel::CBlob& reply);

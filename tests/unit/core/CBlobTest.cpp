@@ -224,6 +224,35 @@ TEST(CBlobGrowing, SelfAddAndSelfAppend) {
     EXPECT_EQ(d.getSize(), 3u);
 }
 
+// Growing past the large-block size and shrinking again keep the bytes in
+// front; the cursor never stays behind the end.
+TEST(CBlobGrowing, ResizeKeepsThePrefixAndClampsTheCursor) {
+    CBlob b = bytes({1, 2, 3, 4});
+    b.moveOffset(4);
+    b.resize(2);
+    EXPECT_EQ(contents(b), (std::vector<unsigned char>{1, 2}));
+    EXPECT_EQ(b.getOffset(), 2u);
+
+    const unsigned large = 6u << 20;
+    b.resize(large);
+    ASSERT_EQ(b.getSize(), large);
+    EXPECT_EQ(b[0], 1);
+    EXPECT_EQ(b[1], 2);
+    b[large - 1] = 0x5a;
+    b.resize(large + 4096);
+    EXPECT_EQ(b[large - 1], 0x5a);
+    b.resize(3);
+    EXPECT_EQ(b.getSize(), 3u);
+    EXPECT_EQ(b[1], 2);
+    EXPECT_FALSE(b.isMalformed());
+
+    b.markMalformed();
+    b.resize(0);
+    EXPECT_TRUE(b.isEmpty());
+    EXPECT_EQ(b.getOffset(), 0u);
+    EXPECT_TRUE(b.isMalformed()) << "the mark is not cleared by resizing";
+}
+
 TEST(CBlobWriting, WritesPastTheEndAreRefused) {
     CBlob b(6);
     std::memset(b.getData(), 0xEE, 6);

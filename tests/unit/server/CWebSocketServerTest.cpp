@@ -10,6 +10,7 @@
 #include <condition_variable>
 #include <mutex>
 #include <string>
+#include <vector>
 #include <thread>
 
 // GCC 12 with the sanitizers reports a false maybe-uninitialized in the
@@ -115,6 +116,24 @@ public:
         m_ws.write(net::buffer(message));
     }
 
+    // One message in frames of the given sizes (the last takes the rest).
+    void sendInFrames(const std::string& message, const std::vector<std::size_t>& sizes) {
+        m_ws.binary(true);
+        std::size_t at = 0;
+        for (std::size_t i = 0; i < sizes.size(); ++i) {
+            const bool last = i + 1 == sizes.size();
+            const std::size_t n = last ? message.size() - at : sizes[i];
+            m_ws.write_some(last, net::buffer(message.data() + at, n));
+            at += n;
+        }
+    }
+
+    // Whole messages in one frame each, as browsers send them.
+    void sendUnfragmented(const std::string& message) {
+        m_ws.auto_fragment(false);
+        send(message);
+    }
+
     // The next message, or the error that ended the connection.
     std::string receive(beast::error_code& ec, bool* binary = nullptr) {
         beast::flat_buffer buffer;
@@ -197,6 +216,23 @@ TEST(CWebSocketServer, MessagesLargerThanTheLibraryDefaultLimitAreAccepted) {
     const std::string reply = client.receive();
     EXPECT_EQ(reply.size(), big.size() + 3);
     EXPECT_EQ(reply.compare(0, 4, "re:E"), 0);
+}
+
+// The message is read into the request in place: whatever the frames, the
+// processor must see exactly the bytes sent, and a short message after a
+// long one must not carry bytes of it.
+TEST(CWebSocketServer, MessagesArriveExactlyWhateverTheirFraming) {
+    Client client(startTestServer());
+    std::string big = "E";
+    for (unsigned i = 0; big.size() < (5u << 20) + 3; ++i) big.push_back(static_cast<char>('a' + i % 23));
+    client.sendUnfragmented(big);
+    EXPECT_EQ(client.receive(), "re:" + big);
+    client.send("Eshort");
+    EXPECT_EQ(client.receive(), "re:Eshort");
+    client.sendInFrames(big, {1, 4095, 4097, 1u << 20, 0, 3, 0});
+    EXPECT_EQ(client.receive(), "re:" + big);
+    client.sendInFrames("Etiny", {1, 1, 1, 1, 1});
+    EXPECT_EQ(client.receive(), "re:Etiny");
 }
 
 TEST(CWebSocketServer, ConnectionsAreProcessedInParallel) {

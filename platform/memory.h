@@ -1,0 +1,19 @@
+// Large buffers. A message of megabytes is written into freshly allocated
+// memory once; where every first touch of a small page costs a page fault,
+// backing such a buffer with large pages makes that touch hundreds of times
+// cheaper.
+#pragma once
+
+#include <cstddef>
+
+namespace platform {
+
+// Buffers at least this large are worth the advice below.
+constexpr std::size_t kLargeBufferBytes = 2u << 20;
+
+// Asks the system to back the untouched memory of [p, p + n) with large
+// pages where it can. Only advice: nothing changes where it is not
+// supported, and the contents are not touched.
+void adviseLargeBuffer(void* p, std::size_t n);
+
+}  // namespace platform
