@@ -20,7 +20,7 @@ if (!program) {
   process.exit(2);
 }
 
-// The peer, program and page the helpers use; the kind 81 cases replace them.
+// The peer, program and page the helpers use; the last case replaces them.
 let peer = await startPeer(peerPath(program));
 let prog = await startProgram(program, { transportPort: peer.port });
 let page = await connect();
