@@ -12,7 +12,7 @@ import crypto from 'node:crypto';
 import fs from 'node:fs';
 import path from 'node:path';
 
-import { connect, enc, peerPath, Reader, repoRoot, runCases, startPeer, startProgram, stop, tempDir } from './lib/harness.mjs';
+import { connect, enc, peer512State, peerPath, Reader, repoRoot, runCases, startPeer, startProgram, stop, tempDir } from './lib/harness.mjs';
 
 const program = process.argv[2];
 if (!program) {
@@ -443,12 +443,7 @@ await runCases([
     client.close();
     await stop(prog.proc);
     // A CA whose 2012 key is 512 bits: keys agree only on one curve size.
-    const state = tempDir('pellamo-peer512-');
-    const caKey = path.join(state, 'ca2012.key');
-    openssl(['genpkey', '-algorithm', 'gost2012_512', '-pkeyopt', 'paramset:A', '-out', caKey]);
-    openssl(['req', '-x509', '-new', '-key', caKey, '-md_gost12_512', '-days', '3650', '-subj', '/C=RU/O=Pellamo test CA/CN=Pellamo Test CA GOST 2012-512',
-      '-addext', 'basicConstraints=critical,CA:TRUE', '-addext', 'subjectKeyIdentifier=hash', '-outform', 'DER', '-out', path.join(state, 'ca2012.cer')]);
-    const peer512 = await startPeer(peerBinary, { state });
+    const peer512 = await startPeer(peerBinary, { state: peer512State() });
     prog = await startProgram(program, { transportPort: peer512.port });
     client = await connect();
     const ca = (await peer512.get('/api/etc/getCertCA_2012')).body;

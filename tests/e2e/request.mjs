@@ -2,14 +2,16 @@
 // drives it: the envelope's card (120), PIN (124), CSP and purposes (54, 56),
 // key and request (122), the packet posted to the local CA peer, and the
 // released certificate installed (126, 152); partner cards (40, 42, 46, 140,
-// 142); the failures the page sees.
+// 142); the failures the page sees. Kind 81 runs last, against a second peer
+// whose GOST 2012 CA key is 512 bits.
 //
 //   node tests/e2e/request.mjs <path-to-pellamo>
 import assert from 'node:assert/strict';
-import { execFileSync } from 'node:child_process';
 import fs from 'node:fs';
 import path from 'node:path';
-import { connect, enc, peerPath, runCases, startPeer, startProgram, tempDir } from './lib/harness.mjs';
+import {
+  connect, enc, gostOpenssl, opensslVerifyRequest, peer512State, peerPath, runCases, startPeer, startProgram, stop, tempDir,
+} from './lib/harness.mjs';
 import { cardBytes, cp1251, envelopeId, envelopePin } from './lib/card.mjs';
 
 const program = process.argv[2];
@@ -18,9 +20,10 @@ if (!program) {
   process.exit(2);
 }
 
-const peer = await startPeer(peerPath(program));
-const prog = await startProgram(program, { transportPort: peer.port });
-const page = await connect();
+// The peer, program and page the helpers use; the last case replaces them.
+let peer = await startPeer(peerPath(program));
+let prog = await startProgram(program, { transportPort: peer.port });
+let page = await connect();
 
 // ------------------------------------------------------------------ helpers
 
@@ -130,26 +133,6 @@ async function postRequest(packet) {
   return uuidOf(res.body);
 }
 
-// openssl with the GOST engine, when the command line tool is there.
-function opensslVerifiesRequest(der) {
-  const dir = tempDir('pellamo-ossl-');
-  const conf = path.join(dir, 'gost.cnf');
-  fs.writeFileSync(
-    conf,
-    'openssl_conf = conf\n[conf]\nengines = engines\n[engines]\ngost = gost\n[gost]\nengine_id = gost\ndefault_algorithms = ALL\n',
-  );
-  fs.writeFileSync(path.join(dir, 'req.der'), der);
-  try {
-    const out = execFileSync('openssl', ['req', '-inform', 'DER', '-in', path.join(dir, 'req.der'), '-verify', '-noout', '-text', '-nameopt', 'utf8'], {
-      env: { ...process.env, OPENSSL_CONF: conf },
-      stdio: ['ignore', 'pipe', 'pipe'],
-    });
-    return out.toString('utf8');
-  } catch (e) {
-    throw new Error(`openssl req -verify failed: ${e.stderr}`);
-  }
-}
-
 // ------------------------------------------------------------------- cases
 
 const cases = [];
@@ -171,33 +154,37 @@ test('120 returns the envelope card in the web form, byte for byte', async () =>
   assert.ok(web.equals(expected), `web form differs:\n got ${web.toString('hex')}\nwant ${expected.toString('hex')}`);
 });
 
+// The cycle as the page drives it: the card selector's CSP and purposes, an
+// envelope, 122, the request posted to the CA, 126 installs the certificate.
+async function requestCycle(kind, container) {
+  await expectResult(142, enc.str('selector'), 0);
+  await expectResult(54, enc.cat(enc.str('selector'), enc.u32(1), enc.i32(kind)), 0);
+  await expectResult(56, enc.cat(enc.str('selector'), enc.u32(1), enc.str(OID_TEXT[26]), enc.u32(1)), 0, 56);
+  const q = await makeRequest(kind, container);
+  assert.equal(q.convertId, q.id);
+  assert.equal(q.csp, kind);
+  assert.equal(q.unique, '\\\\.\\FILES\\' + container);
+  assert.ok(fs.existsSync(path.join(containerDir(container), 'key')), 'the container exists');
+
+  const uuid = await postRequest(q.packet);
+  const p10 = await peer.control(`pkcs10/${uuid}`);
+  assert.equal(p10.status, 200);
+  const text = opensslVerifyRequest(p10.body);
+  assert.match(text, /Иванов/);
+  assert.match(text, /7707083893/);
+  for (const o of q.card.oids) assert.ok(text.includes(OID_TEXT[o]), `purpose ${OID_TEXT[o]} in the request`);
+
+  const before = storeFiles().length;
+  await expectResult(126, enc.cat(enc.str(uuid), enc.str(container), enc.i32(kind)), 0);
+  const installed = fs.readFileSync(path.join(containerDir(container), 'certificate.der'));
+  const store = storeFiles();
+  assert.equal(store.length, before + 1, 'one certificate added to the personal store');
+  assert.ok(store.some((c) => c.equals(installed)), 'the container certificate is in the store');
+  return { uuid, text };
+}
+
 for (const kind of [80, 75]) {
-  test(`new request for kind ${kind}: 122, the CA issues, 126 installs it`, async () => {
-    const container = `Запрос_${kind}`;
-    await expectResult(142, enc.str('selector'), 0);
-    await expectResult(54, enc.cat(enc.str('selector'), enc.u32(1), enc.i32(kind)), 0);
-    await expectResult(56, enc.cat(enc.str('selector'), enc.u32(1), enc.str(OID_TEXT[26]), enc.u32(1)), 0, 56);
-    const q = await makeRequest(kind, container);
-    assert.equal(q.convertId, q.id);
-    assert.equal(q.csp, kind);
-    assert.equal(q.unique, '\\\\.\\FILES\\' + container);
-    assert.ok(fs.existsSync(path.join(containerDir(container), 'key')), 'the container exists');
-
-    const uuid = await postRequest(q.packet);
-    const p10 = await peer.control(`pkcs10/${uuid}`);
-    assert.equal(p10.status, 200);
-    const text = opensslVerifiesRequest(p10.body);
-    assert.match(text, /Иванов/);
-    assert.match(text, /7707083893/);
-    for (const o of q.card.oids) assert.ok(text.includes(OID_TEXT[o]), `purpose ${OID_TEXT[o]} in the request`);
-
-    const before = storeFiles().length;
-    await expectResult(126, enc.cat(enc.str(uuid), enc.str(container), enc.i32(kind)), 0);
-    const installed = fs.readFileSync(path.join(containerDir(container), 'certificate.der'));
-    const store = storeFiles();
-    assert.equal(store.length, before + 1, 'one certificate added to the personal store');
-    assert.ok(store.some((c) => c.equals(installed)), 'the container certificate is in the store');
-  });
+  test(`new request for kind ${kind}: 122, the CA issues, 126 installs it`, () => requestCycle(kind, `Запрос_${kind}`));
 }
 
 test('an envelope of kind 81 is opened although the CA signs with a 256-bit key', async () => {
@@ -386,12 +373,9 @@ test('40 with field 2 closes the connection without a reply', async () => {
 
 // openssl x509 on a DER certificate.
 function x509(der, args) {
-  const dir = tempDir('pellamo-x509-');
-  fs.writeFileSync(path.join(dir, 'gost.cnf'), 'openssl_conf = conf\n[conf]\nengines = engines\n[engines]\ngost = gost\n[gost]\nengine_id = gost\ndefault_algorithms = ALL\n');
-  fs.writeFileSync(path.join(dir, 'c.der'), der);
-  return execFileSync('openssl', ['x509', '-inform', 'DER', '-in', path.join(dir, 'c.der'), '-noout', ...args], {
-    env: { ...process.env, OPENSSL_CONF: path.join(dir, 'gost.cnf') },
-  }).toString();
+  const file = path.join(tempDir('pellamo-x509-'), 'c.der');
+  fs.writeFileSync(file, der);
+  return gostOpenssl(['x509', '-inform', 'DER', '-in', file, '-noout', ...args]).toString();
 }
 
 // Logs in with the certificate installed in container (14, 20, 22).
@@ -418,20 +402,25 @@ async function login(container) {
   return cert;
 }
 
-test('renewal: 24, 26, the CA issues, 44 returns and 28 installs the new certificate', async () => {
-  const q = await makeRequest(80, 'renew_old');
-  await expectResult(126, enc.cat(enc.str(await postRequest(q.packet)), enc.str('renew_old'), enc.i32(80)), 0);
-  const oldCert = await login('renew_old');
-  await expectResult(54, enc.cat(enc.str('none'), enc.u32(5), enc.i32(80)), 1);  // requested CSP 80
+// A certificate of kind issued into container, selected, and renewed: 24,
+// 26, the packet posted to the CA, 44 returns and 28 installs the new
+// certificate. The page's 54 asks for a key of newKind (54 turns 81 into no
+// kind, so a 2012/512 certificate renews into a 2012/256 key). Returns the
+// renewal packet and the new certificate.
+async function renewal(kind, container, newKind = kind) {
+  const q = await makeRequest(kind, container);
+  await expectResult(126, enc.cat(enc.str(await postRequest(q.packet)), enc.str(container), enc.i32(kind)), 0);
+  const oldCert = await login(container);
+  await expectResult(54, enc.cat(enc.str('none'), enc.u32(5), enc.i32(newKind)), 1);  // the requested CSP
 
   await expectResult(24, Buffer.alloc(0), 0);
   const r = (await expectResult(26, Buffer.alloc(0), 0)).reader();
   const [oldName, newName, generated, csp, packet] = [r.str(), r.str(), r.str(), r.i32(), r.blob()];
   r.end();
-  assert.equal(oldName, '\\\\.\\FILES\\renew_old');
+  assert.equal(oldName, '\\\\.\\FILES\\' + container);
   assert.match(generated, /^Иванов_7707083893_\d{8}_\d{6}$/);
   assert.equal(newName, '\\\\.\\FILES\\' + generated);
-  assert.equal(csp, 80);
+  assert.equal(csp, kind);
 
   const res = await peer.post('/api/client/setRequestProlongKey', packet);
   const uuid = uuidOf(res.body);
@@ -443,13 +432,17 @@ test('renewal: 24, 26, the CA issues, 44 returns and 28 installs the new certifi
   const newCert = Buffer.from(released.blob());
   released.end();
   const before = storeFiles().length;
-  await expectResult(28, enc.cat(enc.str(uuid), enc.str(oldName), enc.str(newName), enc.i32(80)), 0);
+  await expectResult(28, enc.cat(enc.str(uuid), enc.str(oldName), enc.str(newName), enc.i32(kind)), 0);
   assert.ok(fs.readFileSync(path.join(containerDir(generated), 'certificate.der')).equals(newCert));
-  assert.ok(fs.existsSync(path.join(containerDir('renew_old'), 'key')), 'a CryptoAPI kind keeps the old container');
+  assert.ok(fs.existsSync(path.join(containerDir(container), 'key')), 'a CryptoAPI kind keeps the old container');
   const store = storeFiles();
   assert.equal(store.length, before + 1);
   assert.ok(store.some((c) => c.equals(oldCert)) && store.some((c) => c.equals(newCert)), 'the store holds both');
+  return { packet, newCert };
+}
 
+test('renewal: 24, 26, the CA issues, 44 returns and 28 installs the new certificate', async () => {
+  const { packet } = await renewal(80, 'renew_old');
   await peer.control('hold/on');
   const held = uuidOf((await peer.post('/api/client/setRequestProlongKey', packet)).body);
   await peer.control('hold/off');
@@ -487,6 +480,20 @@ test('short payloads answer 1 with no payload', async () => {
     const reply = await expectResult(command, Buffer.from([1, 0]), 1, command === 56 ? 56 : command + 1);
     assert.equal(reply.payload.length, 0, `payload of ${command}`);
   }
+});
+
+// Last: the program restarted against a CA whose 2012 key is 512 bits, the
+// only one a kind 81 key agrees with.
+test('kind 81 against a CA with a 512-bit key: request cycle, then renewal', async () => {
+  page.close();
+  await stop(prog.proc);
+  peer = await startPeer(peerPath(program), { state: peer512State() });
+  prog = await startProgram(program, { transportPort: peer.port });
+  page = await connect();
+  const { text } = await requestCycle(81, 'Запрос_81');
+  assert.match(text, /GOST R 34.10-2012 with 512 bit modulus/);
+  const { newCert } = await renewal(81, 'renew_81', 80);
+  assert.match(x509(newCert, ['-text']), /GOST R 34.10-2012 with 256 bit modulus/);
 });
 
 await runCases(cases);

@@ -39,8 +39,14 @@ Bytes derOf(X509* x) {
     return out;
 }
 
+// The hash of the signer's own size: the engine refuses a 512-bit key with
+// the 256-bit hash.
 const EVP_MD* digestFor(const KeyPtr& signer) {
-    return EVP_get_digestbyname(classOf(signer) == KeyClass::G2001 ? "md_gost94" : "md_gost12_256");
+    switch (classOf(signer)) {
+        case KeyClass::G2001: return EVP_get_digestbyname("md_gost94");
+        case KeyClass::G2012_256: return EVP_get_digestbyname("md_gost12_256");
+        default: return EVP_get_digestbyname("md_gost12_512");
+    }
 }
 
 bool addExtension(X509* x, X509* issuer, int nid, const char* value) {

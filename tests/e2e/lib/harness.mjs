@@ -230,24 +230,44 @@ export async function startStandIn(script, args = []) {
   };
 }
 
-// Verifies a DER PKCS#10 request's signature with the openssl command line
-// tool and Debian's GOST engine; returns the request as text (UTF-8 names).
-export function opensslVerifyRequest(der) {
-  const dir = tempDir('pellamo-ossl-');
-  const conf = path.join(dir, 'gost.cnf');
-  fs.writeFileSync(
-    conf,
-    'openssl_conf = conf\n[conf]\nengines = engines\n[engines]\ngost = gost\n[gost]\nengine_id = gost\ndefault_algorithms = ALL\n',
-  );
-  fs.writeFileSync(path.join(dir, 'req.der'), der);
-  try {
-    return execFileSync('openssl', ['req', '-inform', 'DER', '-in', path.join(dir, 'req.der'), '-verify', '-noout', '-text', '-nameopt', 'utf8'], {
-      env: { ...process.env, OPENSSL_CONF: conf },
-      stdio: ['ignore', 'pipe', 'pipe'],
-    }).toString('utf8');
-  } catch (e) {
-    throw new Error(`openssl req -verify failed: ${e.stderr}`);
+// The openssl command line tool with Debian's GOST engine loaded; returns its
+// standard output. A failure throws with openssl's own message.
+let gostConf = null;
+export function gostOpenssl(args) {
+  if (!gostConf) {
+    gostConf = path.join(fs.mkdtempSync(path.join(os.tmpdir(), 'pellamo-ossl-')), 'gost.cnf');
+    fs.writeFileSync(
+      gostConf,
+      'openssl_conf = conf\n[conf]\nengines = engines\n[engines]\ngost = gost\n[gost]\nengine_id = gost\ndefault_algorithms = ALL\n',
+    );
+    tempDirs.add(path.dirname(gostConf));
   }
+  try {
+    return execFileSync('openssl', args, { env: { ...process.env, OPENSSL_CONF: gostConf }, stdio: ['ignore', 'pipe', 'pipe'] });
+  } catch (e) {
+    throw new Error(`openssl ${args[0]} failed: ${e.stderr}`);
+  }
+}
+
+// Verifies a DER PKCS#10 request's signature under the GOST engine; returns
+// the request as text (UTF-8 names).
+export function opensslVerifyRequest(der) {
+  const file = path.join(tempDir('pellamo-ossl-'), 'req.der');
+  fs.writeFileSync(file, der);
+  return gostOpenssl(['req', '-inform', 'DER', '-in', file, '-verify', '-noout', '-text', '-nameopt', 'utf8']).toString('utf8');
+}
+
+// A state folder for startPeer whose GOST 2012 CA key is 512 bits (the peer
+// makes a 256-bit one when the folder holds none): the CA of kind 81 keys,
+// which agree only with a key of their own size.
+export function peer512State() {
+  const state = tempDir('pellamo-peer512-');
+  const caKey = path.join(state, 'ca2012.key');
+  gostOpenssl(['genpkey', '-algorithm', 'gost2012_512', '-pkeyopt', 'paramset:A', '-out', caKey]);
+  gostOpenssl(['req', '-x509', '-new', '-key', caKey, '-md_gost12_512', '-days', '3650',
+    '-subj', '/C=RU/O=Pellamo test CA/CN=Pellamo Test CA GOST 2012-512',
+    '-addext', 'basicConstraints=critical,CA:TRUE', '-addext', 'subjectKeyIdentifier=hash', '-outform', 'DER', '-out', path.join(state, 'ca2012.cer')]);
+  return state;
 }
 
 // settings.dat: signature, version 106, transport host and port.
