@@ -11,6 +11,7 @@
 #include "core/eQuorinType.h"
 #include "errors/MsgBox.h"
 #include "errors/eErrCodes.h"
+#include "platform/memory.h"
 #include "platform/terminal.h"
 #include "platform/termination.h"
 #include "update/RestartSignal.h"
@@ -18,6 +19,7 @@
 int main() {
     // Before any thread exists, so that every thread inherits the setup.
     platform::prepareTerminationWait();
+    platform::tuneAllocatorForLargeMessages();
 
     std::thread([] {
         platform::waitForTerminationRequest();

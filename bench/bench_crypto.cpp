@@ -12,6 +12,7 @@
 #include <string>
 
 #include "crypto/Crypto1By1Connect.h"
+#include "platform/memory.h"
 
 using namespace qn::crypto;
 
@@ -149,6 +150,7 @@ BENCHMARK(BM_Verify)->KINDS;
 }  // namespace
 
 int main(int argc, char** argv) {
+    platform::tuneAllocatorForLargeMessages();  // as the program does
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();

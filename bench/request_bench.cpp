@@ -40,6 +40,7 @@
 #include "crypto/CryptoBase.h"
 #include "crypto/CspAlgorithms.h"
 #include "pki/RequestPKCS10.h"
+#include "platform/memory.h"
 #include "server/dispatch/processPacket.h"
 #include "transport/CGetCACertRequest.h"
 #include "transport/common/CHTTPPostRequest.h"
@@ -91,6 +92,12 @@ public:
     }
     static std::string message(unsigned command, const std::string& payload) {
         return lp("b") + le32(1) + le32(command) + payload;
+    }
+    // Sends a whole message and waits for the reply, whatever it holds.
+    void roundTrip(const std::string& message) {
+        m_ws.write(net::buffer(message));
+        beast::flat_buffer buffer;
+        m_ws.read(buffer);
     }
     // A whole request message, built beforehand.
     unsigned sendMessage(const std::string& request, std::string* rest = nullptr) {
@@ -216,12 +223,14 @@ bool runKind(Page& page, CHttpConnection& peer, eSupportCP kind, int runs, Figur
 }  // namespace
 
 int main(int argc, char** argv) {
+    platform::tuneAllocatorForLargeMessages();  // as the program does
     std::string plugin = "127.0.0.1:3000";
     unsigned peerPort = 0;
     int runs = 30;
     std::vector<int> kinds = {75, 80, 81};
     bool header = true;
     bool attachment = true;
+    std::string bare;  // host:port of a bare WebSocket server answering briefly
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string a = argv[i], v = argv[i + 1];
         if (a == "--peer") peerPort = static_cast<unsigned>(std::atoi(v.c_str()));
@@ -229,6 +238,7 @@ int main(int argc, char** argv) {
         else if (a == "--runs") runs = std::max(1, std::atoi(v.c_str()));
         else if (a == "--header") header = v != "0";
         else if (a == "--attachment") attachment = v != "0";
+        else if (a == "--bare") bare = v;
         else if (a == "--kinds") {
             kinds.clear();
             std::stringstream ss(v);
@@ -236,7 +246,7 @@ int main(int argc, char** argv) {
         }
     }
     if (peerPort == 0) {
-        std::fprintf(stderr, "usage: request_bench --peer <port> [--plugin host:port] [--runs n] [--kinds 75,80,81] [--header 0|1] [--attachment 0|1]\n");
+        std::fprintf(stderr, "usage: request_bench --peer <port> [--plugin host:port] [--runs n] [--kinds 75,80,81] [--header 0|1] [--attachment 0|1] [--bare host:port]\n");
         return 2;
     }
     const auto colon = plugin.rfind(':');
@@ -262,7 +272,12 @@ int main(int argc, char** argv) {
 
     // Command 42 with 20 MiB, and a memory copy of the same size.
     const std::string big(20u << 20, 'Z');
-    std::vector<double> ws, local, copy, freshCopy;
+    std::vector<double> ws, local, copy, freshCopy, bareServer;
+    std::unique_ptr<Page> barePage;
+    if (!bare.empty()) {
+        const auto at = bare.rfind(':');
+        barePage = std::make_unique<Page>(bare.substr(0, at), bare.substr(at + 1));
+    }
     // The received message is given to the command table as the service
     // gives it (built before the clock starts); elapsed receives the time.
     auto inProcess = [](unsigned command, const std::string& payload, double* elapsed = nullptr) {
@@ -284,6 +299,11 @@ int main(int argc, char** argv) {
         auto t = Clock::now();
         if (page.sendMessage(attachMessage) != 0) return 1;
         ws.push_back(msSince(t));
+        if (barePage) {
+            t = Clock::now();
+            barePage->roundTrip(attachMessage);
+            bareServer.push_back(msSince(t));
+        }
         double elapsed = 0;
         if (inProcess(42, attach, &elapsed) != 0) return 1;
         local.push_back(elapsed);
@@ -304,5 +324,10 @@ int main(int argc, char** argv) {
     std::printf("command 42, 20 MiB: WebSocket %.2f ms (%.1fx), in process %.2f ms (%.1fx), memcpy %.2f ms "
                 "(into fresh memory %.2f ms)\n",
                 w, w / m, l, l / m, m, percentile(freshCopy, 0.5));
+    if (!bareServer.empty()) {
+        const double b = percentile(bareServer, 0.5);
+        std::printf("the same message to a bare WebSocket server: %.2f ms (%.1fx the copy); command 42 takes %.2fx it\n",
+                    b, b / m, w / b);
+    }
     return 0;
 }

@@ -86,6 +86,16 @@ make_ca512() {
     -addext 'subjectKeyIdentifier=hash' -outform DER -out "$state/ca2012.cer"
 }
 
+# A bare WebSocket server (no command processing, short replies) on port
+# 3001: the floor for command 42's large message.
+bare=()
+if [ -x "$build/bench/ws_echo_server" ]; then
+  "$build/bench/ws_echo_server" --port 3001 --threads 4 --short-reply >/dev/null 2>&1 &
+  pids+=($!)
+  for _ in $(seq 50); do port_open 3001 && break; sleep 0.1; done
+  port_open 3001 && bare=(--bare 127.0.0.1:3001)
+fi
+
 echo "cores: $(nproc)"
 mkdir -p "$work/raw"
 # One request_bench per pair: $1 kinds (comma list), then its own options.
@@ -93,7 +103,7 @@ bench() {
   local list="$1"
   shift
   PELLAMO_CSP_DIR="$work/raw" NO_PROXY=127.0.0.1 "$build/bench/request_bench" --peer "$peer_port" --kinds "$list" "$@" \
-    "${options[@]}"
+    "${bare[@]}" "${options[@]}"
 }
 join() { local IFS=,; echo "$*"; }
 # Command 42 (--attachment) runs once, with the last pair.

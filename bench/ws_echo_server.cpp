@@ -3,7 +3,11 @@
 // messages read asynchronously and answered with one synchronous write), but
 // without any command processing.
 //
-//   ws_echo_server [--port 3001] [--threads 4]
+//   ws_echo_server [--port 3001] [--threads 4] [--short-reply]
+//
+// With --short-reply every message is answered with its first 64 bytes
+// only, and each connection reads into one buffer reserved once: the floor
+// for receiving a large message over the WebSocket.
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -31,9 +35,15 @@ using tcp = net::ip::tcp;
 
 namespace {
 
+bool g_shortReply = false;
+constexpr std::size_t kShortReply = 64;
+constexpr std::size_t kReserved = 64u << 20;
+
 class session : public std::enable_shared_from_this<session> {
 public:
-    explicit session(tcp::socket&& socket) : m_ws(std::move(socket)) {}
+    explicit session(tcp::socket&& socket) : m_ws(std::move(socket)) {
+        if (g_shortReply) m_buffer.reserve(kReserved);
+    }
 
     void run() {
         net::dispatch(m_ws.get_executor(), beast::bind_front_handler(&session::on_run, shared_from_this()));
@@ -57,7 +67,10 @@ private:
         if (ec || bytes == 0)
             return;
         m_ws.binary(m_ws.got_binary());
-        m_ws.write(m_buffer.data(), ec);
+        if (g_shortReply)
+            m_ws.write(net::buffer(m_buffer.data().data(), std::min(kShortReply, m_buffer.size())), ec);
+        else
+            m_ws.write(m_buffer.data(), ec);
         if (ec)
             return;
         m_buffer.consume(m_buffer.size());
@@ -102,11 +115,18 @@ private:
 int main(int argc, char** argv) {
     unsigned short port = 3001;
     int threads = 4;
-    for (int i = 1; i + 1 < argc; i += 2) {
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--short-reply") == 0) {
+            g_shortReply = true;
+            continue;
+        }
+        if (i + 1 >= argc)
+            break;
         if (std::strcmp(argv[i], "--port") == 0)
             port = static_cast<unsigned short>(std::atoi(argv[i + 1]));
         else if (std::strcmp(argv[i], "--threads") == 0)
             threads = std::max(1, std::atoi(argv[i + 1]));
+        ++i;
     }
     try {
         net::io_context ioc{threads};

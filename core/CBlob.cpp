@@ -378,6 +378,17 @@ void CBlob::deserialize(CBlob* b) {
     m_offset += n;
 }
 
+void CBlob::deserializeView(BLOB& view) {
+    view = BLOB{0, nullptr};
+    const std::uint32_t start = m_offset;
+    unsigned n = 0;
+    deserialize(n);
+    if (!m_failed && !canRead(n)) m_offset = start;
+    if (m_failed) return;
+    view = BLOB{n, n ? m_data + m_offset : nullptr};
+    m_offset += n;
+}
+
 void CBlob::deserialize(SYSTEMTIME* st) {
     if (st) std::memset(st, 0, sizeof(*st));
     const std::uint32_t start = m_offset;

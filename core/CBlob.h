@@ -81,6 +81,10 @@ public:
     void deserialize(bool& v);
     void deserialize(std::string* s);
     void deserialize(CBlob* b);
+    // A length-prefixed field as a view of its bytes inside this blob, not a
+    // copy: valid while the blob lives and is neither resized nor replaced.
+    // A field that runs past the end gives an empty view and the mark.
+    void deserializeView(BLOB& view);
     void deserialize(SYSTEMTIME* st);
     void deserialize(void* p, unsigned n);
     bool deserializeCompare(const unsigned char* p, unsigned n);

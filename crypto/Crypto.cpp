@@ -128,14 +128,18 @@ unsigned Crypto::signData(const unsigned char* data, unsigned n, unsigned char* 
     return m_provider ? m_provider->signData(data, n, signature) : kNotOpen;
 }
 
-unsigned Crypto::encryptMessageInto(const tesel::CBlob& plain, Crypto2SideInfo& peer, unsigned headRoom,
+unsigned Crypto::encryptMessageInto(const tesel::BLOB& plain, Crypto2SideInfo& peer, unsigned headRoom,
                                     unsigned tailRoom, tesel::CBlob& out) {
     return m_provider ? m_provider->encryptMessageInto(plain, peer, headRoom, tailRoom, out) : kNotOpen;
 }
 
-unsigned Crypto::decryptMessageAt(const tesel::CBlob& message, unsigned from, unsigned n, Crypto2SideInfo& peer,
-                                  tesel::CBlob& out) {
-    return m_provider ? m_provider->decryptMessageAt(message, from, n, peer, out) : kNotOpen;
+unsigned Crypto::decryptMessageInto(const tesel::BLOB& message, Crypto2SideInfo& peer, unsigned headRoom,
+                                    tesel::CBlob& out) {
+    return m_provider ? m_provider->decryptMessageInto(message, peer, headRoom, out) : kNotOpen;
+}
+
+unsigned Crypto::verifySignData(const tesel::BLOB& signedData, CryptoHandle peerKey) const {
+    return m_provider ? m_provider->verifySignData(signedData, peerKey) : kNotOpen;
 }
 
 unsigned Crypto::decrypt(const tesel::CBlob& cipher, CryptoHandle sessionKey, const tesel::CBlob& iv,

@@ -70,10 +70,11 @@ public:
     std::shared_ptr<CryptoProviderQn> clone() const override;
     unsigned removeKeyPair(const std::string& container) override;
     unsigned signData(const unsigned char* data, unsigned n, unsigned char* signature) const override;
-    unsigned encryptMessageInto(const tesel::CBlob& plain, Crypto2SideInfo& peer, unsigned headRoom,
+    unsigned encryptMessageInto(const tesel::BLOB& plain, Crypto2SideInfo& peer, unsigned headRoom,
                                 unsigned tailRoom, tesel::CBlob& out) override;
-    unsigned decryptMessageAt(const tesel::CBlob& message, unsigned from, unsigned n, Crypto2SideInfo& peer,
-                              tesel::CBlob& out) override;
+    unsigned decryptMessageInto(const tesel::BLOB& message, Crypto2SideInfo& peer, unsigned headRoom,
+                                tesel::CBlob& out) override;
+    unsigned verifySignData(const tesel::BLOB& signedData, CryptoHandle peerKey) const override;
 
 protected:
     std::shared_ptr<CryptoProviderQn> m_provider;

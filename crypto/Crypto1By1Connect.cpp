@@ -148,7 +148,7 @@ unsigned Crypto1By1Connect::decryptMessage(const tesel::CBlob& packet, tesel::CB
     return Crypto::decryptMessage(packet, m_side, out);
 }
 
-unsigned Crypto1By1Connect::encryptMessageInto(const tesel::CBlob& plain, unsigned headRoom, unsigned tailRoom,
+unsigned Crypto1By1Connect::encryptMessageInto(const tesel::BLOB& plain, unsigned headRoom, unsigned tailRoom,
                                                tesel::CBlob& out) {
     std::lock_guard<std::mutex> lock(m_mutex);
     std::unique_lock<std::mutex> keyUse;
@@ -156,17 +156,20 @@ unsigned Crypto1By1Connect::encryptMessageInto(const tesel::CBlob& plain, unsign
     return Crypto::encryptMessageInto(plain, m_side, headRoom, tailRoom, out);
 }
 
-unsigned Crypto1By1Connect::decryptMessageAt(const tesel::CBlob& packet, unsigned from, unsigned n,
-                                             tesel::CBlob& out) {
+unsigned Crypto1By1Connect::decryptMessageInto(const tesel::BLOB& message, unsigned headRoom, tesel::CBlob& out) {
     std::lock_guard<std::mutex> lock(m_mutex);
     std::unique_lock<std::mutex> keyUse;
     if (m_keys) keyUse = std::unique_lock<std::mutex>(m_keys->use);
-    return Crypto::decryptMessageAt(packet, from, n, m_side, out);
+    return Crypto::decryptMessageInto(message, m_side, headRoom, out);
 }
 
 unsigned Crypto1By1Connect::verifySignMessage(const tesel::CBlob& signedData) const {
+    return verifySignData(signedData.getBLOB());
+}
+
+unsigned Crypto1By1Connect::verifySignData(const tesel::BLOB& signedData) const {
     std::lock_guard<std::mutex> lock(m_mutex);
-    return Crypto::verifySignMessage(signedData, m_side.getPublicKey());
+    return Crypto::verifySignData(signedData, m_side.getPublicKey());
 }
 
 Crypto2SideInfo Crypto1By1Connect::get2SideInfo() const {

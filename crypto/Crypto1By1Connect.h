@@ -44,17 +44,20 @@ public:
     unsigned encryptMessage(const tesel::CBlob& plain, tesel::CBlob& out);
     unsigned decryptMessage(const tesel::CBlob& packet, tesel::CBlob& out);
     unsigned verifySignMessage(const tesel::CBlob& signedData) const;
-    // The same inside the caller's buffers (see CryptoProviderQn): the
-    // message at headRoom of out; the message in n bytes at from of packet.
-    unsigned encryptMessageInto(const tesel::CBlob& plain, unsigned headRoom, unsigned tailRoom, tesel::CBlob& out);
-    unsigned decryptMessageAt(const tesel::CBlob& packet, unsigned from, unsigned n, tesel::CBlob& out);
+    // The same on views of the caller's bytes and into the caller's buffers
+    // (see CryptoProviderQn): the message or the plain text at headRoom of
+    // out.
+    unsigned encryptMessageInto(const tesel::BLOB& plain, unsigned headRoom, unsigned tailRoom, tesel::CBlob& out);
+    unsigned decryptMessageInto(const tesel::BLOB& message, unsigned headRoom, tesel::CBlob& out);
+    unsigned verifySignData(const tesel::BLOB& signedData) const;
     Crypto2SideInfo get2SideInfo() const;
 
     using Crypto::decryptMessage;
-    using Crypto::decryptMessageAt;
+    using Crypto::decryptMessageInto;
     using Crypto::encryptMessage;
     using Crypto::encryptMessageInto;
     using Crypto::importPublicKey2Side;
+    using Crypto::verifySignData;
     using Crypto::verifySignMessage;
 
 private:

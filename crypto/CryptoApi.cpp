@@ -221,10 +221,14 @@ unsigned CryptoApi::signMessage(const tesel::CBlob& data, tesel::CBlob& out) con
 }
 
 unsigned CryptoApi::verifySignMessage(const tesel::CBlob& signedData, CryptoHandle peerKey) const {
+    return verifySignData(signedData.getBLOB(), peerKey);
+}
+
+unsigned CryptoApi::verifySignData(const tesel::BLOB& signedData, CryptoHandle peerKey) const {
     if (!m_provider) {
         return ERR_CSP_NOT_INITIALIZED;
     }
-    const unsigned size = signedData.getSize();
+    const unsigned size = signedData.cbData;
     if (m_szSign == 0 || size < m_szSign) {
         return ERR_PACKET_INTEGRITY;  // no room for a signature
     }
@@ -233,8 +237,8 @@ unsigned CryptoApi::verifySignMessage(const tesel::CBlob& signedData, CryptoHand
     if (!CryptCreateHash(m_provider, getHashAlgId(m_csp), 0, 0, &hash)) {
         return ERR_PACKET_INTEGRITY;
     }
-    const bool ok = CryptHashData(hash, signedData.getData(), dataLen, 0) &&
-                    CryptVerifySignatureA(hash, signedData.getData() + dataLen, m_szSign, peerKey,
+    const bool ok = CryptHashData(hash, signedData.pbData, dataLen, 0) &&
+                    CryptVerifySignatureA(hash, signedData.pbData + dataLen, m_szSign, peerKey,
                                           nullptr, 0);
     CryptDestroyHash(hash);
     return ok ? ERR_OK : ERR_PACKET_INTEGRITY;

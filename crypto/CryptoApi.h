@@ -46,10 +46,11 @@ public:
     unsigned removeKeyPair(const std::string& container) override;
     void releaseHandle(CryptoHandle handle) override;
     unsigned signData(const unsigned char* data, unsigned n, unsigned char* signature) const override;
-    unsigned encryptMessageInto(const tesel::CBlob& plain, Crypto2SideInfo& peer, unsigned headRoom,
+    unsigned encryptMessageInto(const tesel::BLOB& plain, Crypto2SideInfo& peer, unsigned headRoom,
                                 unsigned tailRoom, tesel::CBlob& out) override;
-    unsigned decryptMessageAt(const tesel::CBlob& message, unsigned from, unsigned n, Crypto2SideInfo& peer,
-                              tesel::CBlob& out) override;
+    unsigned decryptMessageInto(const tesel::BLOB& message, Crypto2SideInfo& peer, unsigned headRoom,
+                                tesel::CBlob& out) override;
+    unsigned verifySignData(const tesel::BLOB& signedData, CryptoHandle peerKey) const override;
 
     // Imports the peer's public key into peer (no agreement): 0 or 10.
     unsigned setPublicKey2Side(const tesel::CBlob& peerBlob, Crypto2SideInfo& peer);

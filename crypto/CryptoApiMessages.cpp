@@ -1,6 +1,7 @@
 // CryptoApi: key agreement, session keys and the encrypted message format
 // (u32 key blob length, SIMPLEBLOB, u32 IV length, IV, cipher text).
 #include <cstring>
+#include <limits>
 
 #include "crypto/CryptoApi.h"
 #include "crypto/CspAlgorithms.h"
@@ -147,10 +148,10 @@ unsigned CryptoApi::encrypt(const tesel::CBlob& plain, CryptoHandle sessionKey, 
 }
 
 unsigned CryptoApi::encryptMessage(const tesel::CBlob& plain, Crypto2SideInfo& peer, tesel::CBlob& out) {
-    return encryptMessageInto(plain, peer, 0, 0, out);
+    return encryptMessageInto(plain.getBLOB(), peer, 0, 0, out);
 }
 
-unsigned CryptoApi::encryptMessageInto(const tesel::CBlob& plain, Crypto2SideInfo& peer, unsigned headRoom,
+unsigned CryptoApi::encryptMessageInto(const tesel::BLOB& plain, Crypto2SideInfo& peer, unsigned headRoom,
                                        unsigned tailRoom, tesel::CBlob& out) {
     CryptoHandle key = 0;
     tesel::CBlob iv;
@@ -161,12 +162,12 @@ unsigned CryptoApi::encryptMessageInto(const tesel::CBlob& plain, Crypto2SideInf
     unsigned r = exportSessionKey(key, peer.getAgreeKey(), peer.getAgreeKeyIV(), blob);
     if (r == ERR_OK) {
         // One buffer of the final size; the text is encrypted in place there.
-        const unsigned n = plain.getSize();
+        const unsigned n = plain.cbData;
         tesel::CBlob message(headRoom + tesel::CBlob::sizeOf(blob) + tesel::CBlob::sizeOf(iv) + n + tailRoom);
         message.moveOffset(headRoom);
         message.serialize(&blob);
         message.serialize(&iv);
-        if (encryptInPlace(plain.getData(), n, key, message.getData() + message.getOffset())) {
+        if (encryptInPlace(plain.pbData, n, key, message.getData() + message.getOffset())) {
             message.moveOffset(0);
             out = std::move(message);
         } else {
@@ -210,27 +211,33 @@ unsigned CryptoApi::importSessionKeyAt(const unsigned char* p, unsigned size, un
 }
 
 unsigned CryptoApi::decryptMessage(const tesel::CBlob& message, Crypto2SideInfo& peer, tesel::CBlob& out) {
-    return decryptMessageAt(message, 0, message.getSize(), peer, out);
+    return decryptMessageInto(message.getBLOB(), peer, 0, out);
 }
 
-unsigned CryptoApi::decryptMessageAt(const tesel::CBlob& message, unsigned from, unsigned n, Crypto2SideInfo& peer,
-                                     tesel::CBlob& out) {
+unsigned CryptoApi::decryptMessageInto(const tesel::BLOB& message, Crypto2SideInfo& peer, unsigned headRoom,
+                                       tesel::CBlob& out) {
     if (!m_provider) {
         return ERR_CSP_NOT_INITIALIZED;
     }
-    if (from > message.getSize() || n > message.getSize() - from) {
+    const unsigned n = message.cbData;
+    if (n > 0 && message.pbData == nullptr) {
         return ERR_DECRYPT;
     }
-    const unsigned char* p = message.getData() + from;
+    const unsigned char* p = message.pbData;
     unsigned offset = 0;
     CryptoHandle key = 0;
     if (const unsigned r = importSessionKeyAt(p, n, offset, peer.getAgreeKey(), key)) {
         return r;
     }
     // The one copy of the text: decrypted in place in its own buffer (also
-    // when out is the message itself).
-    tesel::CBlob plain(p + offset, n - offset);
-    const bool ok = decryptInPlace(plain.getData(), n - offset, key);
+    // when out holds the message itself), behind the caller's room.
+    if (headRoom > std::numeric_limits<unsigned>::max() - (n - offset)) {
+        CryptDestroyKey(key);
+        return ERR_DECRYPT;
+    }
+    tesel::CBlob plain(headRoom + (n - offset));
+    if (n > offset) std::memcpy(plain.getData() + headRoom, p + offset, n - offset);
+    const bool ok = decryptInPlace(plain.getData() + headRoom, n - offset, key);
     CryptDestroyKey(key);
     if (!ok) {
         out.clear();

@@ -15,19 +15,32 @@ unsigned CryptoProviderQn::signData(const unsigned char* data, unsigned n, unsig
     return ERR_OK;
 }
 
-unsigned CryptoProviderQn::encryptMessageInto(const tesel::CBlob& plain, Crypto2SideInfo& peer, unsigned headRoom,
+unsigned CryptoProviderQn::encryptMessageInto(const tesel::BLOB& plain, Crypto2SideInfo& peer, unsigned headRoom,
                                               unsigned tailRoom, tesel::CBlob& out) {
     tesel::CBlob message;
-    if (const unsigned r = encryptMessage(plain, peer, message)) return r;
+    if (const unsigned r = encryptMessage(tesel::CBlob(&plain), peer, message)) return r;
     tesel::CBlob result(headRoom + message.getSize() + tailRoom);
     std::memcpy(result.getData() + headRoom, message.getData(), message.getSize());
     out = std::move(result);
     return ERR_OK;
 }
 
-unsigned CryptoProviderQn::decryptMessageAt(const tesel::CBlob& message, unsigned from, unsigned n,
-                                            Crypto2SideInfo& peer, tesel::CBlob& out) {
-    return decryptMessage(tesel::CBlob(message.getData() + from, n), peer, out);
+unsigned CryptoProviderQn::decryptMessageInto(const tesel::BLOB& message, Crypto2SideInfo& peer, unsigned headRoom,
+                                              tesel::CBlob& out) {
+    tesel::CBlob plain;
+    if (const unsigned r = decryptMessage(tesel::CBlob(&message), peer, plain)) return r;
+    if (headRoom == 0) {
+        out = std::move(plain);
+        return ERR_OK;
+    }
+    tesel::CBlob result(headRoom + plain.getSize());
+    if (plain.getSize() > 0) std::memcpy(result.getData() + headRoom, plain.getData(), plain.getSize());
+    out = std::move(result);
+    return ERR_OK;
+}
+
+unsigned CryptoProviderQn::verifySignData(const tesel::BLOB& signedData, CryptoHandle peerKey) const {
+    return verifySignMessage(tesel::CBlob(&signedData), peerKey);
 }
 
 }  // namespace qn::crypto

@@ -59,12 +59,15 @@ public:
     // encryptMessage into out, which is allocated to exactly headRoom + the
     // encrypted message + tailRoom bytes: the message starts at headRoom, the
     // first headRoom and the last tailRoom bytes are the caller's to fill.
-    virtual unsigned encryptMessageInto(const tesel::CBlob& plain, Crypto2SideInfo& peer, unsigned headRoom,
+    virtual unsigned encryptMessageInto(const tesel::BLOB& plain, Crypto2SideInfo& peer, unsigned headRoom,
                                         unsigned tailRoom, tesel::CBlob& out);
-    // decryptMessage of the encrypted message in the n bytes at offset from
-    // of message (the caller has checked that they are inside it).
-    virtual unsigned decryptMessageAt(const tesel::CBlob& message, unsigned from, unsigned n, Crypto2SideInfo& peer,
-                                      tesel::CBlob& out);
+    // decryptMessage of the encrypted message that message views, into out,
+    // which is allocated to exactly headRoom + the plain text: the text
+    // starts at headRoom, the first headRoom bytes are the caller's to fill.
+    virtual unsigned decryptMessageInto(const tesel::BLOB& message, Crypto2SideInfo& peer, unsigned headRoom,
+                                        tesel::CBlob& out);
+    // verifySignMessage of the signed data that signedData views.
+    virtual unsigned verifySignData(const tesel::BLOB& signedData, CryptoHandle peerKey) const;
 };
 
 }  // namespace qn::crypto

@@ -16,4 +16,10 @@ constexpr std::size_t kLargeBufferBytes = 2u << 20;
 // supported, and the contents are not touched.
 void adviseLargeBuffer(void* p, std::size_t n);
 
+// Called once at start, before other threads exist: the allocator serves
+// blocks of up to tens of megabytes (messages, packets) from its heap and
+// keeps freed ones, so that the next such block reuses memory already
+// touched instead of mapping, faulting in and zeroing fresh pages again.
+void tuneAllocatorForLargeMessages();
+
 }  // namespace platform

@@ -1,5 +1,8 @@
 #include "platform/memory.h"
 
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -18,6 +21,19 @@ void adviseLargeBuffer(void* p, std::size_t n) {
 #else
     (void)p;
     (void)n;
+#endif
+}
+
+void tuneAllocatorForLargeMessages() {
+#if defined(__GLIBC__)
+    // A packet is at most 10 MiB and an attachment some tens; the freed
+    // memory kept is bounded by the trim threshold per arena.
+    mallopt(M_MMAP_THRESHOLD, 32 << 20);
+    mallopt(M_TRIM_THRESHOLD, 64 << 20);
+    // One heap for all threads: a block freed by the command of one I/O
+    // thread is then there for the next message whichever thread reads it
+    // (the service's few threads hardly contend for it).
+    mallopt(M_ARENA_MAX, 1);
 #endif
 }
 

@@ -39,6 +39,14 @@ tesel::CBlob CWebPacket::codeAnswer(int result, unsigned payloadSize) const {
     return reply;
 }
 
+void CWebPacket::writeAnswerHeader(tesel::CBlob& reply, int result) const {
+    reply.moveOffset(0);
+    reply.serialize(m_uid);
+    reply.serialize(m_format);
+    reply.serialize(static_cast<int>(m_answer));
+    reply.serialize(static_cast<unsigned>(result));
+}
+
 void CWebPacket::setUid(std::string uid) { m_uid = std::move(uid); }
 
 bool CWebPacket::replyIfMalformed(tesel::CBlob& reply) const {

@@ -44,6 +44,11 @@ public:
     const std::string& getUid() const { return m_uid; }
     eCommand getAnswer() const { return m_answer; }
 
+    // Writes the reply header (as codeAnswer) over the first headerSize bytes
+    // of reply, which must be at least that large, and leaves the cursor
+    // behind it: for replies whose payload was built in place.
+    void writeAnswerHeader(tesel::CBlob& reply, int result) const;
+
     // Size of the reply header for a uid of uidLength bytes.
     static unsigned headerSize(unsigned uidLength) { return 16 + uidLength; }
 

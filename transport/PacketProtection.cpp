@@ -36,37 +36,38 @@ int makeHead(Crypto1By1Connect& connection, CBlob& head) {
     return createHeader(own, peer.getPublicKeyBlob(), peer.getCertSN(), format, head);
 }
 
-// out holds head, body and room for the signature at its end: the signature
-// over everything before it is written there, and out becomes the packet.
-// Nothing is copied: a packet of megabytes is hashed where it lies.
-int signInPlace(Crypto1By1Connect& connection, CBlob& out, CBlob& packet) {
+// Behind the caller's first `from` bytes, out holds head, body and room for
+// the signature at its end: the signature over the packet before it is
+// written there. Nothing is copied: a packet of megabytes is hashed where it
+// lies.
+int signInPlace(Crypto1By1Connect& connection, unsigned from, CBlob& out) {
     const unsigned sigSize = connection.getSzSign();
-    if (sigSize == 0 || out.getSize() < sigSize) return ERR_SIGN;
-    const unsigned signedSize = out.getSize() - sigSize;
-    if (const unsigned r = connection.signData(out.getData(), signedSize, out.getData() + signedSize))
-        return static_cast<int>(r);
+    if (sigSize == 0 || out.getSize() < from || out.getSize() - from < sigSize) return ERR_SIGN;
+    const unsigned signedSize = out.getSize() - from - sigSize;
+    unsigned char* packet = out.getData() + from;
+    if (const unsigned r = connection.signData(packet, signedSize, packet + signedSize)) return static_cast<int>(r);
     out.moveOffset(0);
-    packet = std::move(out);
     return ERR_OK;
 }
 
 // Checks the signature over the whole packet and decrypts the body that
-// starts at offset (in front of the signature) into plain.
-int openBody(const CBlob& packet, unsigned offset, Crypto1By1Connect& connection, CBlob& plain) {
+// starts at offset (in front of the signature) into plain, behind headRoom
+// bytes of the caller's. plain is written only on success.
+int openBody(const tesel::BLOB& packet, unsigned offset, Crypto1By1Connect& connection, unsigned headRoom,
+             CBlob& plain) {
     if (!connection.isValid()) return ERR_CSP_NOT_INITIALIZED;
     const unsigned sigSize = connection.getSzSign();
-    const unsigned size = packet.getSize();
+    const unsigned size = packet.cbData;
     // The signature must fit behind the header; nothing is decrypted before
     // the whole packet is known to be the sender's.
-    if (sigSize == 0 || packet.isMalformed() || offset > size || size - offset < sigSize)
-        return ERR_PACKET_INTEGRITY;
-    if (const unsigned r = connection.verifySignMessage(packet))
+    if (sigSize == 0 || offset > size || size - offset < sigSize) return ERR_PACKET_INTEGRITY;
+    if (const unsigned r = connection.verifySignData(packet))
         return r == ERR_CSP_NOT_INITIALIZED ? ERR_CSP_NOT_INITIALIZED : ERR_PACKET_INTEGRITY;
     CBlob out;
-    if (const unsigned r = connection.decryptMessageAt(packet, offset, size - offset - sigSize, out))
-        return static_cast<int>(r);
+    const tesel::BLOB body{size - offset - sigSize, packet.pbData + offset};
+    if (const unsigned r = connection.decryptMessageInto(body, headRoom, out)) return static_cast<int>(r);
     out.moveOffset(0);
-    plain = std::move(out);
+    plain = std::move(out);  // may replace the buffer packet views: it is no longer read
     return ERR_OK;
 }
 
@@ -74,9 +75,9 @@ int openBody(const CBlob& packet, unsigned offset, Crypto1By1Connect& connection
 // their length fields give them, or the whole packet when the fields do not
 // fit (the header reader then reports the damage): what the header reader
 // has to see, without copying the body behind it.
-unsigned headerExtent(const CBlob& packet) {
-    const unsigned size = packet.getSize();
-    const unsigned char* p = packet.getData();
+unsigned headerExtent(const tesel::BLOB& packet) {
+    const unsigned size = packet.cbData;
+    const unsigned char* p = packet.pbData;
     auto le32 = [p](unsigned at) {
         return p[at] | (p[at + 1] << 8) | (p[at + 2] << 16) | (static_cast<unsigned>(p[at + 3]) << 24);
     };
@@ -116,21 +117,27 @@ bool sameKey(const CBlob& a, const CBlob& b) {
 
 }  // namespace
 
-int encryptAndSign(const CBlob& payload, Crypto1By1Connect& connection, CBlob& packet) {
+int encryptAndSignInto(const tesel::BLOB& payload, Crypto1By1Connect& connection, unsigned headRoom, CBlob& out) {
     if (!connection.isValid()) return ERR_CSP_NOT_INITIALIZED;
     CBlob head;
     if (const int r = makeHead(connection, head)) {
         // The steps run encryption first: its failure is the one reported.
         CBlob body;
-        if (const unsigned e = connection.encryptMessage(payload, body)) return static_cast<int>(e);
+        if (const unsigned e = connection.encryptMessageInto(payload, 0, 0, body)) return static_cast<int>(e);
         return r;
     }
     // Header, encrypted body and signature in one buffer of the final size.
-    CBlob out;
-    if (const unsigned r = connection.encryptMessageInto(payload, head.getSize(), connection.getSzSign(), out))
+    CBlob made;
+    if (const unsigned r = connection.encryptMessageInto(payload, headRoom + head.getSize(), connection.getSzSign(), made))
         return static_cast<int>(r);
-    std::memcpy(out.getData(), head.getData(), head.getSize());
-    return signInPlace(connection, out, packet);
+    std::memcpy(made.getData() + headRoom, head.getData(), head.getSize());
+    if (const int r = signInPlace(connection, headRoom, made)) return r;
+    out = std::move(made);
+    return ERR_OK;
+}
+
+int encryptAndSign(const CBlob& payload, Crypto1By1Connect& connection, CBlob& packet) {
+    return encryptAndSignInto(payload.getBLOB(), connection, 0, packet);
 }
 
 int encryptAndSignWithinLimit(const CBlob& payload, Crypto1By1Connect& connection, CBlob& packet) {
@@ -141,39 +148,60 @@ int encryptAndSignWithinLimit(const CBlob& payload, Crypto1By1Connect& connectio
     return ERR_OK;
 }
 
-int signQnPacket(const CBlob& payload, Crypto1By1Connect& connection, CBlob& packet) {
+int signQnPacketInto(const tesel::BLOB& payload, Crypto1By1Connect& connection, unsigned headRoom, CBlob& out) {
     if (!connection.isValid()) return ERR_CSP_NOT_INITIALIZED;
     CBlob head;
     if (const int r = makeHead(connection, head)) return r;
-    CBlob out(head.getSize() + payload.getSize() + connection.getSzSign());
-    out.serialize(head.getData(), head.getSize());
-    out.serialize(payload.getData(), payload.getSize());
-    return signInPlace(connection, out, packet);
+    CBlob made(headRoom + head.getSize() + payload.cbData + connection.getSzSign());
+    made.moveOffset(headRoom);
+    made.serialize(head.getData(), head.getSize());
+    if (payload.cbData > 0) made.serialize(payload.pbData, payload.cbData);
+    if (const int r = signInPlace(connection, headRoom, made)) return r;
+    out = std::move(made);
+    return ERR_OK;
+}
+
+int signQnPacket(const CBlob& payload, Crypto1By1Connect& connection, CBlob& packet) {
+    return signQnPacketInto(payload.getBLOB(), connection, 0, packet);
 }
 
 int decryptPacket(CBlob& packet, Crypto1By1Connect& connection) {
-    return openBody(packet, packet.getOffset(), connection, packet);
+    if (packet.isMalformed()) return ERR_PACKET_INTEGRITY;
+    return openBody(packet.getBLOB(), packet.getOffset(), connection, 0, packet);
+}
+
+int encryptSignInto(const tesel::BLOB& payload, KeyExchangeHeader& header, unsigned headRoom, CBlob& out) {
+    Crypto1By1Connect connection;
+    if (const unsigned r = qn::crypto::getCrypto(header, connection)) return static_cast<int>(r);
+    return encryptAndSignInto(payload, connection, headRoom, out);
+}
+
+int signPacketInto(const tesel::BLOB& payload, KeyExchangeHeader& header, unsigned headRoom, CBlob& out) {
+    Crypto1By1Connect connection;
+    if (const unsigned r = qn::crypto::getCrypto(header, connection)) return static_cast<int>(r);
+    return signQnPacketInto(payload, connection, headRoom, out);
 }
 
 int encryptSign(const CBlob& payload, CBlob& packet, KeyExchangeHeader& header) {
-    Crypto1By1Connect connection;
-    if (const unsigned r = qn::crypto::getCrypto(header, connection)) return static_cast<int>(r);
-    return encryptAndSign(payload, connection, packet);
+    return encryptSignInto(payload.getBLOB(), header, 0, packet);
 }
 
 int signPacket(const CBlob& payload, CBlob& packet, KeyExchangeHeader& header) {
-    Crypto1By1Connect connection;
-    if (const unsigned r = qn::crypto::getCrypto(header, connection)) return static_cast<int>(r);
-    return signQnPacket(payload, connection, packet);
+    return signPacketInto(payload.getBLOB(), header, 0, packet);
 }
 
-int decrypt(const CBlob& packet, CBlob& payload, KeyExchangeHeader& header) {
+int decryptInto(const tesel::BLOB& packet, KeyExchangeHeader& header, unsigned headRoom, CBlob& payload) {
     // Only the header is copied to be read; the body is opened where it is.
-    CBlob head(packet.getData(), headerExtent(packet));
+    CBlob head(packet.pbData, headerExtent(packet));
     if (const int r = readCryptoHeader(head, header)) return r;
     Crypto1By1Connect connection;
     if (const unsigned r = qn::crypto::getCrypto(header, connection)) return static_cast<int>(r);
-    return openBody(packet, head.getOffset(), connection, payload);
+    return openBody(packet, head.getOffset(), connection, headRoom, payload);
+}
+
+int decrypt(const CBlob& packet, CBlob& payload, KeyExchangeHeader& header) {
+    if (packet.isMalformed()) return ERR_PACKET_INTEGRITY;  // a packet that was not read whole is not opened
+    return decryptInto(packet.getBLOB(), header, 0, payload);
 }
 
 int decrypt(const CBlob& packet, CBlob& payload) {

@@ -55,6 +55,18 @@ int signPacket(const tesel::CBlob& payload, tesel::CBlob& packet, KeyExchangeHea
 int decrypt(const tesel::CBlob& packet, tesel::CBlob& payload, KeyExchangeHeader& header);
 int decrypt(const tesel::CBlob& packet, tesel::CBlob& payload);
 
+// The same on views of the caller's bytes, written into out behind headRoom
+// bytes that are the caller's to fill (the reply that carries the result is
+// then built around it without copying it). out is written only on
+// success.
+int encryptAndSignInto(const tesel::BLOB& payload, qn::crypto::Crypto1By1Connect& connection, unsigned headRoom,
+                       tesel::CBlob& out);
+int signQnPacketInto(const tesel::BLOB& payload, qn::crypto::Crypto1By1Connect& connection, unsigned headRoom,
+                     tesel::CBlob& out);
+int encryptSignInto(const tesel::BLOB& payload, KeyExchangeHeader& header, unsigned headRoom, tesel::CBlob& out);
+int signPacketInto(const tesel::BLOB& payload, KeyExchangeHeader& header, unsigned headRoom, tesel::CBlob& out);
+int decryptInto(const tesel::BLOB& packet, KeyExchangeHeader& header, unsigned headRoom, tesel::CBlob& payload);
+
 // The opening of an answer with a caller-chosen connection, up to the
 // permanent header: readCryptoHeader of message, import of the header's
 // sender key, decryptPacket. When the connection is already paired with a

@@ -11,3 +11,17 @@ inline tesel::CBlob blobAnswer(const CWebPacket& command, int result, const tese
     reply.serialize(&blob);
     return reply;
 }
+
+// Bytes in front of the blob in such a reply: the header and the length.
+inline unsigned blobAnswerRoom(const CWebPacket& command) {
+    return CWebPacket::headerSize(static_cast<unsigned>(command.getUid().size())) + tesel::CBlob::sizeOfInt();
+}
+
+// The same reply around a blob that reply already holds behind
+// blobAnswerRoom bytes (put there by a step that writes into the caller's
+// buffer): a blob of megabytes is not copied once more.
+inline void finishBlobAnswer(const CWebPacket& command, int result, tesel::CBlob& reply) {
+    const unsigned room = blobAnswerRoom(command);
+    command.writeAnswerHeader(reply, result);
+    reply.serialize(reply.getSize() - room);
+}

@@ -8,6 +8,6 @@
 CSignPacketWebPacket::CSignPacketWebPacket(tesel::CBlob payload) : CWebPacket(std::move(payload), SIGN_PACKET_ANSWER) {}
 
 int CSignPacketWebPacket::process(tesel::CBlob& reply) {
-    reply = protectCommandReply(*this, m_payload, &qn::http_transport::signPacket);
+    reply = protectCommandReply(*this, m_payload, &qn::http_transport::signPacketInto);
     return 0;
 }

@@ -8,8 +8,11 @@
 #include "server/CWebPacket.h"
 #include "transport/common/KeyExchangeHeader.h"
 
-using ProtectStep = int (*)(const tesel::CBlob& payload, tesel::CBlob& packet,
-                            qn::http_transport::KeyExchangeHeader& header);
+// Protects the payload that the view shows into out, behind headRoom bytes.
+using ProtectStep = int (*)(const tesel::BLOB& payload, qn::http_transport::KeyExchangeHeader& header,
+                            unsigned headRoom, tesel::CBlob& out);
 
-// Reads the two blobs from request and builds the reply of command with protect.
+// Reads the two blobs from request and builds the reply of command with
+// protect. The payload is protected where it lies in the request and the
+// packet is written into the reply itself.
 tesel::CBlob protectCommandReply(const CWebPacket& command, tesel::CBlob& request, ProtectStep protect);

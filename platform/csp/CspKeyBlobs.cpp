@@ -40,9 +40,31 @@ int vkoHash(const KeyClassInfo& cls) {
     return cls.cls == KeyClass::G2001 ? GCRY_MD_GOSTR3411_CP : GCRY_MD_STRIBOG256;
 }
 
+constexpr std::size_t kAgreementsKept = 8;
+
+// The KEK of an agreement for one UKM. The key pair keeps the static part
+// of its agreement with each recent peer key, so that a message costs one
+// short multiplication instead of a full one.
 bool agreedKek(const KeyObject& agree, const unsigned char* ukm, unsigned char* kek) {
-    return ecVko(*agree.pair->curve, agree.pair->d.get(), agree.pub->pub.data(), ukm,
-                 vkoHash(*agree.pair->cls), kek);
+    KeyPair& pair = *agree.pair;
+    const std::vector<unsigned char>& peer = agree.pub->pub;
+    SecureBytes staticRaw;
+    {
+        std::lock_guard<std::mutex> lock(pair.agreedMutex);
+        for (const auto& entry : pair.agreed) {
+            if (entry.first == peer) {
+                staticRaw = entry.second;
+                break;
+            }
+        }
+    }
+    if (staticRaw.size() == 0) {
+        if (!ecVkoStatic(*pair.curve, pair.d.get(), peer.data(), staticRaw)) return false;
+        std::lock_guard<std::mutex> lock(pair.agreedMutex);
+        if (pair.agreed.size() >= kAgreementsKept) pair.agreed.erase(pair.agreed.begin());
+        pair.agreed.emplace_back(peer, staticRaw);
+    }
+    return ecVkoWithStatic(*pair.curve, staticRaw.data(), ukm, vkoHash(*pair.cls), kek);
 }
 
 std::vector<unsigned char> publicBlob(const KeyClassInfo& cls, const std::vector<std::string>& oids,

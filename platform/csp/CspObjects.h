@@ -12,6 +12,7 @@
 #include <mutex>
 #include <string>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "platform/gost/Gost28147.h"
@@ -29,6 +30,11 @@ struct KeyPair {
     std::vector<unsigned char> pub;  // LE(x) || LE(y)
     Mpi d;                           // secure
     std::string container;           // short name
+
+    // The static part of the agreements of this key with peer keys (see
+    // ecVkoStatic), by the peer's raw key; the newest last, a few kept.
+    std::mutex agreedMutex;
+    std::vector<std::pair<std::vector<unsigned char>, SecureBytes>> agreed;
 };
 
 // A public key imported from a PUBLICKEYBLOB.

@@ -225,29 +225,47 @@ bool ecVerify(const CurveInfo& curve, const unsigned char* pubRaw, const unsigne
     return gcry_pk_verify(sv, data.get(), key.get()) == 0;
 }
 
-bool ecVko(const CurveInfo& curve, gcry_mpi_t d, const unsigned char* peerRaw,
-           const unsigned char ukm[8], int gcryHashAlgo, unsigned char* kek) {
+bool ecVkoStatic(const CurveInfo& curve, gcry_mpi_t d, const unsigned char* peerRaw, SecureBytes& staticRaw) {
     EcCtx ctx = curveCtx(curve);
     if (!ctx) {
         return false;
     }
     Mpi n(gcry_mpi_ec_get_mpi("n", ctx.get(), 1));
     Point q = pointFromRaw(peerRaw, curve.coordBytes);
+    if (!n || !q) {
+        return false;
+    }
+    Mpi k(gcry_mpi_snew(gcry_mpi_get_nbits(n.get())));
+    Mpi h(gcry_mpi_set_ui(nullptr, curve.cofactor > 1 ? curve.cofactor : 1));
+    gcry_mpi_mulm(k.get(), d, h.get(), n.get());
+    Point r(gcry_mpi_point_new(0));
+    gcry_mpi_ec_mul(r.get(), k.get(), q.get(), ctx.get());
+    SecureBytes out(2 * curve.coordBytes);
+    if (!pointToRaw(r.get(), ctx.get(), curve.coordBytes, out.data())) {
+        return false;
+    }
+    staticRaw = std::move(out);
+    return true;
+}
+
+bool ecVkoWithStatic(const CurveInfo& curve, const unsigned char* staticRaw, const unsigned char ukm[8],
+                     int gcryHashAlgo, unsigned char* kek) {
+    EcCtx ctx = curveCtx(curve);
+    if (!ctx) {
+        return false;
+    }
+    Point s = pointFromRaw(staticRaw, curve.coordBytes);
+    // The UKM is public (it travels with the message): an ordinary MPI, so
+    // the multiplication runs over its 64 bits only.
     Mpi u = mpiFromLe(ukm, 8);
-    if (!n || !q || !u) {
+    if (!s || !u) {
         return false;
     }
     if (gcry_mpi_cmp_ui(u.get(), 0) == 0) {
         gcry_mpi_set_ui(u.get(), 1);
     }
-    Mpi k(gcry_mpi_snew(gcry_mpi_get_nbits(n.get())));
-    gcry_mpi_mulm(k.get(), d, u.get(), n.get());
-    if (curve.cofactor > 1) {
-        Mpi h(gcry_mpi_set_ui(nullptr, curve.cofactor));
-        gcry_mpi_mulm(k.get(), k.get(), h.get(), n.get());
-    }
     Point r(gcry_mpi_point_new(0));
-    gcry_mpi_ec_mul(r.get(), k.get(), q.get(), ctx.get());
+    gcry_mpi_ec_mul(r.get(), u.get(), s.get(), ctx.get());
     const std::size_t c = curve.coordBytes;
     SecureBytes xy(2 * c);
     if (!pointToRaw(r.get(), ctx.get(), c, xy.data())) {
@@ -266,6 +284,13 @@ bool ecVko(const CurveInfo& curve, gcry_mpi_t d, const unsigned char* peerRaw,
     }
     std::memcpy(kek, out, 32);
     return true;
+}
+
+bool ecVko(const CurveInfo& curve, gcry_mpi_t d, const unsigned char* peerRaw,
+           const unsigned char ukm[8], int gcryHashAlgo, unsigned char* kek) {
+    SecureBytes staticRaw;
+    return ecVkoStatic(curve, d, peerRaw, staticRaw) &&
+           ecVkoWithStatic(curve, staticRaw.data(), ukm, gcryHashAlgo, kek);
 }
 
 }  // namespace plcsp

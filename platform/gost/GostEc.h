@@ -41,4 +41,13 @@ bool ecVerify(const CurveInfo& curve, const unsigned char* pubRaw, const unsigne
 bool ecVko(const CurveInfo& curve, gcry_mpi_t d, const unsigned char* peerRaw,
            const unsigned char ukm[8], int gcryHashAlgo, unsigned char* kek);
 
+// The same in two steps. ((cofactor · d) mod q) · Q depends on the two keys
+// only and is the costly part: computed once per pair of keys, each message
+// then multiplies it by its UKM (64 bits), which gives the same point as
+// above for every key of the curve's prime-order group. staticRaw is
+// 2 × coordBytes bytes, kept in secure memory (it is as secret as d).
+bool ecVkoStatic(const CurveInfo& curve, gcry_mpi_t d, const unsigned char* peerRaw, SecureBytes& staticRaw);
+bool ecVkoWithStatic(const CurveInfo& curve, const unsigned char* staticRaw, const unsigned char ukm[8],
+                     int gcryHashAlgo, unsigned char* kek);
+
 }  // namespace plcsp

@@ -346,6 +346,26 @@ TEST(CBlobReading, LengthLargerThanTheRest) {
     EXPECT_TRUE(shortLen.isMalformed());
 }
 
+// A view shows the field's bytes where they lie; a field that runs past the
+// end gives nothing and marks the blob, like a copying read.
+TEST(CBlobReading, ViewsPointIntoTheBlob) {
+    CBlob b = bytes({3, 0, 0, 0, 7, 8, 9, 0, 0, 0, 0, 9, 0, 0, 0, 1});
+    BLOB view{1, nullptr};
+    b.deserializeView(view);
+    ASSERT_EQ(view.cbData, 3u);
+    EXPECT_EQ(view.pbData, b.getData() + 4);
+    b.deserializeView(view);
+    EXPECT_EQ(view.cbData, 0u);
+    EXPECT_EQ(view.pbData, nullptr);
+    EXPECT_FALSE(b.isMalformed());
+    b.deserializeView(view);  // claims 9 bytes, 1 is left
+    EXPECT_TRUE(b.isMalformed());
+    EXPECT_EQ(view.cbData, 0u);
+    EXPECT_EQ(view.pbData, nullptr);
+    b.deserializeView(view);
+    EXPECT_EQ(view.pbData, nullptr);
+}
+
 TEST(CBlobReading, SystemTimeLengthMustBe16) {
     const SYSTEMTIME st = sampleTime();
     CBlob good(CBlob::sizeOfSystemTime());

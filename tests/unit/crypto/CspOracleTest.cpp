@@ -141,15 +141,28 @@ TEST_P(CspOracle, EngineSignatureVerifiesHere) {
     CryptDestroyKey(pub);
 }
 
+// The static part of an agreement is computed once and each UKM multiplied
+// in after: every UKM must still give the engine's KEK (short and full-width
+// UKMs, the top bit set), and a zero UKM counts as one.
 TEST_P(CspOracle, VkoAgrees) {
     std::shared_ptr<plcsp::KeyPair> pair;
     ASSERT_EQ(plcsp::loadKeyPair("oracle", pair), 0u);
-    const Bytes ukm = fromHex("0102030405060708");
     const Bytes peerRaw = oracle::rawPublic(peer);
-    unsigned char kek[32];
     const int hash = c.kind == oracle::Kind::G2001 ? GCRY_MD_GOSTR3411_CP : GCRY_MD_STRIBOG256;
-    ASSERT_TRUE(plcsp::ecVko(*pair->curve, pair->d.get(), peerRaw.data(), ukm.data(), hash, kek));
-    EXPECT_EQ(Bytes(kek, kek + 32), oracle::derive(peer, ourEngineKey, ukm));
+    plcsp::SecureBytes staticRaw;
+    ASSERT_TRUE(plcsp::ecVkoStatic(*pair->curve, pair->d.get(), peerRaw.data(), staticRaw));
+    for (const char* hex : {"0102030405060708", "0100000000000000", "ffffffffffffffff", "00000000000000f0"}) {
+        const Bytes ukm = fromHex(hex);
+        unsigned char kek[32], split[32];
+        ASSERT_TRUE(plcsp::ecVko(*pair->curve, pair->d.get(), peerRaw.data(), ukm.data(), hash, kek));
+        EXPECT_EQ(Bytes(kek, kek + 32), oracle::derive(peer, ourEngineKey, ukm)) << hex;
+        ASSERT_TRUE(plcsp::ecVkoWithStatic(*pair->curve, staticRaw.data(), ukm.data(), hash, split));
+        EXPECT_EQ(Bytes(split, split + 32), Bytes(kek, kek + 32)) << hex;
+    }
+    unsigned char zero[32], one[32];
+    ASSERT_TRUE(plcsp::ecVko(*pair->curve, pair->d.get(), peerRaw.data(), fromHex("0000000000000000").data(), hash, zero));
+    ASSERT_TRUE(plcsp::ecVko(*pair->curve, pair->d.get(), peerRaw.data(), fromHex("0100000000000000").data(), hash, one));
+    EXPECT_EQ(Bytes(zero, zero + 32), Bytes(one, one + 32));
 }
 
 TEST_P(CspOracle, OurKeyWrapOpensInEngine) {
@@ -177,6 +190,22 @@ TEST_P(CspOracle, OurKeyWrapOpensInEngine) {
     Bytes plain(2500);
     for (std::size_t i = 0; i < plain.size(); ++i) plain[i] = static_cast<unsigned char>(i);
     EXPECT_EQ(encryptPieces(session, plain, 1024), oracle::cfb(cek, iv, c.sbox, plain, true));
+
+    // A second key wrapped under the same agreement (its static part now
+    // kept by the key pair) opens as well.
+    HCRYPTKEY second = 0;
+    ASSERT_TRUE(CryptGenKey(prov, CALG_G28147, CRYPT_EXPORTABLE, &second));
+    Bytes ukm2 = fromHex("8877665544332211");
+    ASSERT_TRUE(CryptSetKeyParam(agree, KP_IV, ukm2.data(), 0));
+    Bytes blob2(n);
+    ASSERT_TRUE(CryptExportKey(second, agree, SIMPLEBLOB, 0, blob2.data(), &n));
+    ASSERT_EQ(Bytes(blob2.begin() + 16, blob2.begin() + 24), ukm2);
+    EXPECT_EQ(oracle::transportDecrypt(peer, ourEngineKey,
+                                       oracle::transportDer(Bytes(blob2.begin() + 24, blob2.begin() + 56),
+                                                            Bytes(blob2.begin() + 56, blob2.begin() + 60), c.sbox, ukm2))
+                  .size(),
+              32u);
+    CryptDestroyKey(second);
 
     // A damaged MAC is refused by the engine too.
     Bytes badMac = mac;

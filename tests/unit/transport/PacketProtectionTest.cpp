@@ -100,6 +100,33 @@ TEST_P(Protection, SignedOnlyPacketCarriesThePayloadInClear) {
     EXPECT_EQ(keys.b->verifySignMessage(packet), 0u);
 }
 
+// The forms that write behind the caller's room: the packet after the room
+// is the same kind of packet, signed over itself only, so whatever the
+// caller writes into the room later changes nothing.
+TEST_P(Protection, PacketsWrittenBehindARoomOpenOnTheirOwn) {
+    const CBlob payload = payloadOf(2, 4, 1, std::string(3000, 'r'));
+    const unsigned room = 37;
+    CBlob out;
+    ASSERT_EQ(ht::encryptAndSignInto(payload.getBLOB(), *keys.a, room, out), 0);
+    ASSERT_GT(out.getSize(), room);
+    for (unsigned i = 0; i < room; ++i) out[i] = 0xA5;
+    CBlob packet(out.getData() + room, out.getSize() - room);
+    CBlob plain;
+    ASSERT_EQ(open(packet, *keys.b, plain), 0);
+    EXPECT_EQ(plain, payload);
+
+    CBlob signedOut;
+    ASSERT_EQ(ht::signQnPacketInto(payload.getBLOB(), *keys.a, room, signedOut), 0);
+    for (unsigned i = 0; i < room; ++i) signedOut[i] = 0x5A;
+    EXPECT_EQ(keys.b->verifySignMessage(CBlob(signedOut.getData() + room, signedOut.getSize() - room)), 0u);
+
+    // A failed step leaves the caller's blob as it was.
+    Crypto1By1Connect closed;
+    CBlob kept = payloadOf(1, 1, 1, "kept");
+    EXPECT_NE(ht::encryptAndSignInto(payload.getBLOB(), closed, room, kept), 0);
+    EXPECT_EQ(kept, payloadOf(1, 1, 1, "kept"));
+}
+
 TEST_P(Protection, AnyChangedByteFailsWithIntegrityBeforeDecryption) {
     const CBlob payload = payloadOf(2, 4, 1, std::string(2100, 'x'));
     CBlob packet;
