@@ -45,19 +45,24 @@ unsigned ControllerWebCrypto::init(const CERT_CONTEXT* cert, tesel::eCertStore s
     return ERR_OK;
 }
 
-unsigned ControllerWebCrypto::initNewContainer(const std::string& container, eSupportCP kind) {
+unsigned ControllerWebCrypto::initNewContainer(const std::string& container, eSupportCP kind,
+                                               std::shared_ptr<Crypto1By1Connect>* made) {
     std::shared_ptr<Crypto1By1Connect> connection;
     const unsigned r =
         open(connection, [&](Crypto1By1Connect** out) { return Crypto1By1Connect::init(container, kind, out); });
     if (r == ERR_OK) {
+        if (made) *made = connection;
         setNewContainer(std::move(connection));
     }
     return r;
 }
 
-unsigned ControllerWebCrypto::create(const std::string& container) { return create(container, getRequestedCSP()); }
+unsigned ControllerWebCrypto::create(const std::string& container, std::shared_ptr<Crypto1By1Connect>* made) {
+    return create(container, getRequestedCSP(), made);
+}
 
-unsigned ControllerWebCrypto::create(const std::string& container, eSupportCP requested) {
+unsigned ControllerWebCrypto::create(const std::string& container, eSupportCP requested,
+                                     std::shared_ptr<Crypto1By1Connect>* made) {
     const eSupportCP kind = convertToGost2012(requested);
     if (getSupportCryptoInterface(kind) == 2) {
         // A token: the container is created, and when the token lists it
@@ -75,17 +80,19 @@ unsigned ControllerWebCrypto::create(const std::string& container, eSupportCP re
             return r;
         }
         if (std::find(names.begin(), names.end(), container) != names.end()) {
-            return initNewContainer(container, kind);
+            return initNewContainer(container, kind, made);
         }
     }
-    return createGeneric(container, kind);
+    return createGeneric(container, kind, made);
 }
 
-unsigned ControllerWebCrypto::createGeneric(const std::string& container, eSupportCP kind) {
+unsigned ControllerWebCrypto::createGeneric(const std::string& container, eSupportCP kind,
+                                            std::shared_ptr<Crypto1By1Connect>* made) {
     std::shared_ptr<Crypto1By1Connect> connection;
     const unsigned r =
         open(connection, [&](Crypto1By1Connect** out) { return Crypto1By1Connect::create(container, kind, out); });
     if (r == ERR_OK) {
+        if (made) *made = connection;
         setNewContainer(std::move(connection));
     }
     return r;

@@ -29,21 +29,25 @@ public:
     // the user connection. The first failing status is returned.
     unsigned init(const CERT_CONTEXT* cert, tesel::eCertStore store);
     // Opens an existing container; on success it becomes the new-container
-    // connection.
-    unsigned initNewContainer(const std::string& container, eSupportCP kind);
+    // connection (and *made, when given, receives it).
+    unsigned initNewContainer(const std::string& container, eSupportCP kind,
+                              std::shared_ptr<Crypto1By1Connect>* made = nullptr);
     // Creates the container with a new key pair for the GOST 2012 kind of
     // the requested provider kind of the settings; on success it becomes the
-    // new-container connection.
-    unsigned create(const std::string& container);
+    // new-container connection, and *made (when given) receives it: another
+    // tab may make a new-container connection of its own before the caller
+    // reads the slot again.
+    unsigned create(const std::string& container, std::shared_ptr<Crypto1By1Connect>* made = nullptr);
     // The same for a given requested kind (converted to GOST 2012 as above).
-    unsigned create(const std::string& container, eSupportCP requested);
+    unsigned create(const std::string& container, eSupportCP requested,
+                    std::shared_ptr<Crypto1By1Connect>* made = nullptr);
 
     // The user connection / the new-container connection; null until set.
     std::shared_ptr<Crypto1By1Connect> getCrypto_2001() const;
     std::shared_ptr<Crypto1By1Connect> getCrypto_2012() const;
 
 private:
-    unsigned createGeneric(const std::string& container, eSupportCP kind);
+    unsigned createGeneric(const std::string& container, eSupportCP kind, std::shared_ptr<Crypto1By1Connect>* made);
     void setNewContainer(std::shared_ptr<Crypto1By1Connect> connection);
 
     mutable std::mutex m_mutex;

@@ -21,12 +21,15 @@ int CProlongKeyRegisterWebPacket::process(tesel::CBlob& reply) {
     }
     std::string name;
     controller.withCurrentClientPacket([&](CPacket_PKCS10_Client_Base& p) { name = p.createContainerName(); });
-    if (const unsigned r = qn::crypto::ControllerWebCrypto::instance()->create(name)) {
+    // The connection this command made, not whatever the slot holds when
+    // another tab is renewing at the same time.
+    std::shared_ptr<qn::crypto::Crypto1By1Connect> newKey;
+    if (const unsigned r = qn::crypto::ControllerWebCrypto::instance()->create(name, &newKey)) {
         reply = codeAnswer(static_cast<int>(r));
         return 0;
     }
     tesel::CBlob packet;
-    if (const unsigned r = controller.buildProlongKeyPacket(packet)) {
+    if (const unsigned r = controller.buildProlongKeyPacket(packet, newKey)) {
         reply = codeAnswer(static_cast<int>(r));
         return 0;
     }

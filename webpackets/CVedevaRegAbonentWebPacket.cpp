@@ -20,8 +20,7 @@ using Connection = std::shared_ptr<qn::crypto::Crypto1By1Connect>;
 // PKCS#10 request signed with its key.
 unsigned buildP10(const std::string& container, const tesel::CClient& card, Connection& made, tesel::CBlob& p10) {
     const std::shared_ptr<qn::crypto::ControllerWebCrypto> crypto = qn::crypto::ControllerWebCrypto::instance();
-    if (const unsigned r = crypto->create(container)) return r;
-    made = crypto->getCrypto_2012();
+    if (const unsigned r = crypto->create(container, &made)) return r;
     if (!made) return ERR_CSP_NOT_INITIALIZED;
     tesel::RequestPKCS10 request;
     if (const int r = request.fillFromClient(card, card.getCSP())) return static_cast<unsigned>(r);

@@ -39,10 +39,13 @@ void ControllerWebPackets::init() {
 }
 
 unsigned ControllerWebPackets::buildProlongKeyPacket(CBlob& packet) {
+    return buildProlongKeyPacket(packet, m_webCrypto->getCrypto_2012());
+}
+
+unsigned ControllerWebPackets::buildProlongKeyPacket(CBlob& packet, std::shared_ptr<Crypto1By1Connect> newKey) {
     const std::shared_ptr<CPacket_PKCS10_Client_Base> current = getCurrentClientPacket();
     auto* prolong = dynamic_cast<CPacketProlongKey*>(current.get());
     if (!prolong) return ERR_INTERNAL;
-    const std::shared_ptr<Crypto1By1Connect> newKey = m_webCrypto->getCrypto_2012();
     const std::shared_ptr<Crypto1By1Connect> user = m_webCrypto->getCrypto_2001();
     const qn::crypto::CertContextPtr cert = m_pki->getUserCert();
     if (!newKey || !user) return ERR_CSP_NOT_INITIALIZED;
@@ -107,8 +110,8 @@ unsigned ControllerWebPackets::loadUserCert(CPacketProlongKey& packet) {
     CBlob payload;
     if (const unsigned r = fetchAnswer(packet.getServerUUID(), payload)) return r;
     if (const int r = packet.deserializeServerAnswer(&payload)) return static_cast<unsigned>(r);
-    if (const unsigned r = m_webCrypto->initNewContainer(packet.getNewContainer(), packet.getCSP())) return r;
-    const std::shared_ptr<Crypto1By1Connect> newKey = m_webCrypto->getCrypto_2012();
+    std::shared_ptr<Crypto1By1Connect> newKey;
+    if (const unsigned r = m_webCrypto->initNewContainer(packet.getNewContainer(), packet.getCSP(), &newKey)) return r;
     if (!newKey) return ERR_CONTAINER_OPEN;
     if (const unsigned r = newKey->addCertToContainer(packet.getUserCert())) return r;
     if (qn::crypto::getSupportCryptoInterface(packet.getCSP()) == 2) {

@@ -30,6 +30,9 @@ public:
     // the selected certificate's key and encrypted for the CA. 1 when the
     // current packet is not a renewal packet.
     unsigned buildProlongKeyPacket(tesel::CBlob& packet);
+    // The same with the request signed by newKey rather than the current
+    // new-container connection.
+    unsigned buildProlongKeyPacket(tesel::CBlob& packet, std::shared_ptr<qn::crypto::Crypto1By1Connect> newKey);
     // The certificate of the CA's answer under uuid.
     unsigned getUserCert(const std::string& uuid, tesel::CBlob& certificate);
     // Fetches the answer for the packet's server UUID into the packet and

@@ -200,6 +200,20 @@ TEST_F(CACertTest, WebCryptoControllerKeepsItsConnectionsOnFailure) {
     setRequestedCSP(CP_NONE);
     EXPECT_EQ(wc.create("none"), static_cast<unsigned>(ERR_INTERNAL));
     EXPECT_EQ(wc.getCrypto_2012()->getCSP(), CP_VIPNET_GOST2012_256);
+
+    // Each caller gets the connection its own call made, also when another
+    // call (another tab) has replaced the slot since.
+    std::shared_ptr<qn::crypto::Crypto1By1Connect> first, second, failed = fresh;
+    ASSERT_EQ(wc.create("tab one", CP_CRYPTOPRO_GOST2012_256, &first), 0u);
+    ASSERT_EQ(wc.create("tab two", CP_CRYPTOPRO_GOST2012_256, &second), 0u);
+    ASSERT_TRUE(first && second);
+    EXPECT_EQ(wc.getCrypto_2012(), second);
+    tesel::CBlob a, b;
+    ASSERT_EQ(first->getPublicKey(a), 0u);
+    ASSERT_EQ(second->getPublicKey(b), 0u);
+    EXPECT_FALSE(a == b);
+    EXPECT_EQ(wc.create("tab one", CP_CRYPTOPRO_GOST2012_256, &failed), static_cast<unsigned>(ERR_CONTAINER_NOT_CREATED));
+    EXPECT_EQ(failed, fresh) << "a failed call leaves the caller's pointer alone";
 }
 
 TEST_F(CACertTest, CertificateIssuedFromOurRequestFindsItsContainer) {
