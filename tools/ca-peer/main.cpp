@@ -44,9 +44,13 @@ std::mutex g_logMutex;
 void logLine(const std::string& method, const std::string& target, int status, std::size_t size,
              const std::string& note) {
     const std::time_t now = std::time(nullptr);
-    char stamp[32];
-    std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", std::localtime(&now));
+    // One session thread per connection: the shared result of localtime
+    // must not be written by two of them at once.
     std::lock_guard<std::mutex> lock(g_logMutex);
+    std::tm local{};
+    localtime_r(&now, &local);
+    char stamp[32];
+    std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &local);
     std::cout << stamp << " " << method << " " << target << " -> " << status << " " << size << " bytes";
     if (!note.empty()) std::cout << " | " << note;
     std::cout << std::endl;

@@ -380,6 +380,10 @@ export async function runCases(cases) {
     } catch (err) {
       failed += 1;
       console.log(`FAIL ${name}\n     ${err && err.stack ? err.stack : err}`);
+      // What the programs said is often the cause: the end of their error streams.
+      for (const proc of children) {
+        if (proc.stderr) console.log(`     --- ${proc.name} stderr (end):\n${proc.stderr.slice(-1500)}`);
+      }
     }
   }
   await stopAll();
