@@ -8,9 +8,12 @@
 #include "core/TextConvert.h"
 #include "crypto/C_ASN1.h"
 #include "crypto/CspAlgorithms.h"
+#include "crypto/P11Attributes.h"
 #include "errors/eErrCodes.h"
 
 namespace qn::crypto {
+
+using namespace p11;
 
 namespace {
 
@@ -35,28 +38,12 @@ bool isUtf8Text(const std::string& bytes) {
     return true;
 }
 
-// The one-byte template values (CK_TRUE, CK_FALSE) the templates point at.
-CK_BBOOL attributeTrue = CK_TRUE;
-CK_BBOOL attributeFalse = CK_FALSE;
-
 constexpr CK_ULONG kLabelBuffer = 128;
 constexpr CK_ULONG kIdBuffer = 128;
 constexpr CK_ULONG kCertBuffer = 8192;
 constexpr CK_ULONG kMaxListed = 10;
 constexpr CK_ULONG kContainerObjects = 3;  // public key, private key, certificate
 const char kJaCartaGost2[] = "JaCarta GOST 2.0";
-
-CK_ATTRIBUTE attr(CK_ATTRIBUTE_TYPE type, const void* value, CK_ULONG length) {
-    return CK_ATTRIBUTE{type, const_cast<void*>(value), length};
-}
-
-CK_ATTRIBUTE attrBool(CK_ATTRIBUTE_TYPE type, bool value) {
-    return attr(type, value ? &attributeTrue : &attributeFalse, sizeof(CK_BBOOL));
-}
-
-CK_ATTRIBUTE attrBlob(CK_ATTRIBUTE_TYPE type, const tesel::CBlob& b) { return attr(type, b.getData(), b.getSize()); }
-
-CK_ATTRIBUTE attrText(CK_ATTRIBUTE_TYPE type, const std::string& s) { return attr(type, s.data(), s.size()); }
 
 bool isJaCartaKind(eSupportCP kind) {
     return kind == CP_JACARTA_GOST || kind == CP_JACARTA_GOST2012_256 || kind == CP_JACARTA_GOST2012_512;
@@ -353,20 +340,11 @@ unsigned CryptoP11::loadKeyPair(const std::string& label) {
     for (int i = 0; i < 2; ++i) {
         CK_ATTRIBUTE t[] = {attr(CKA_CLASS, &classes[i], sizeof classes[i]), attrText(CKA_LABEL, label),
                             attrBool(CKA_TOKEN, true)};
-        CK_OBJECT_HANDLE handles[2] = {};
-        CK_ULONG count = 0;
-        if (const unsigned r = findObjects(t, 3, handles, count, 2)) {
+        if (const unsigned r = findOne(t, 3, found[i])) {
             return r;
         }
-        if (count == 0) {
-            return ERR_KEY_PAIR_NOT_FOUND;
-        }
-        if (count > 1) {
-            return ERR_MORE_THAN_ONE_KEY_PAIR;
-        }
-        found[i] = handles[0];
         if (i == 0) {
-            m_publicKey = handles[0];
+            m_publicKey = found[0];
         }
     }
     m_privateKey = found[1];
@@ -376,9 +354,13 @@ unsigned CryptoP11::loadKeyPair(const std::string& label) {
 unsigned CryptoP11::findKey(const CK_ATTRIBUTE& id, CK_OBJECT_CLASS keyClass, CK_OBJECT_HANDLE& handle) const {
     CK_ATTRIBUTE t[] = {attr(CKA_CLASS, &keyClass, sizeof keyClass), attr(CKA_ID, id.pValue, id.ulValueLen),
                         attrBool(CKA_TOKEN, true)};
+    return findOne(t, 3, handle);
+}
+
+unsigned CryptoP11::findOne(CK_ATTRIBUTE* attributes, CK_ULONG attributeCount, CK_OBJECT_HANDLE& handle) const {
     CK_OBJECT_HANDLE handles[2] = {};
     CK_ULONG count = 0;
-    if (const unsigned r = findObjects(t, 3, handles, count, 2)) {
+    if (const unsigned r = findObjects(attributes, attributeCount, handles, count, 2)) {
         return r;
     }
     if (count == 0) {

@@ -120,6 +120,14 @@ private:
     // Held while an operation runs on the session (no-op without one).
     std::unique_lock<std::recursive_mutex> lockSession() const;
     void destroyObject(CK_OBJECT_HANDLE handle) const;
+    // The one object that matches: 0, 16 (none) or 17 (more than one).
+    unsigned findOne(CK_ATTRIBUTE* attributes, CK_ULONG attributeCount, CK_OBJECT_HANDLE& handle) const;
+    // Signs input (the data or its hash) with the private key; out is data
+    // followed by the signature with its bytes reversed. 0 or 12.
+    unsigned signAppended(CK_MECHANISM& mechanism, unsigned char* input, CK_ULONG inputLen, const tesel::CBlob& data,
+                          tesel::CBlob& out) const;
+    // Single-part GOST 28147-89 (Rutoken): a size query, then the data.
+    unsigned cryptWhole(const tesel::CBlob& in, bool encrypt, tesel::CBlob& out);
     // Multi-part GOST 28147-89 in pieces of 1024 bytes (JaCarta).
     unsigned cryptInPieces(const tesel::CBlob& in, bool encrypt, tesel::CBlob& out);
 

@@ -7,15 +7,15 @@
 #include "crypto/CryptoP11.h"
 #include "crypto/C_ASN1.h"
 #include "crypto/CspAlgorithms.h"
+#include "crypto/P11Attributes.h"
 #include "crypto/RandomByteVector.h"
 #include "errors/eErrCodes.h"
 
 namespace qn::crypto {
 
-namespace {
+using namespace p11;
 
-CK_BBOOL valueTrue = CK_TRUE;
-CK_BBOOL valueFalse = CK_FALSE;
+namespace {
 
 constexpr unsigned kUkmSize = 8;
 constexpr unsigned kIvSize = 8;
@@ -29,17 +29,36 @@ constexpr unsigned kSimpleFixed = 60;
 constexpr unsigned kCalgG28147 = 0x661E;
 constexpr unsigned kG28147Magic = 0x374A51FD;
 
-CK_ATTRIBUTE attr(CK_ATTRIBUTE_TYPE type, const void* value, CK_ULONG length) {
-    return CK_ATTRIBUTE{type, const_cast<void*>(value), length};
-}
-
-CK_ATTRIBUTE attrBool(CK_ATTRIBUTE_TYPE type, bool value) {
-    return attr(type, value ? &valueTrue : &valueFalse, sizeof(CK_BBOOL));
-}
-
-CK_ATTRIBUTE attrBlob(CK_ATTRIBUTE_TYPE type, const tesel::CBlob& b) { return attr(type, b.getData(), b.getSize()); }
-
 void reverseBytes(unsigned char* p, std::size_t n) { std::reverse(p, p + n); }
+
+const CK_OBJECT_CLASS kSecretClass = CKO_SECRET_KEY;
+const CK_KEY_TYPE kGost28147 = CKK_GOST28147;
+
+// A GOST 28147-89 session object. The generated and the agreed keys stay
+// private and sensitive; an unwrapped session key is neither, and may be
+// modified. Wrapping keys also wrap and unwrap.
+struct SecretKeyTemplate {
+    CK_ATTRIBUTE t[12];
+    CK_ULONG count = 0;
+
+    SecretKeyTemplate(bool unwrapped, bool wrapping, const tesel::CBlob& params) {
+        add(attr(CKA_CLASS, &kSecretClass, sizeof kSecretClass));
+        add(attr(CKA_KEY_TYPE, &kGost28147, sizeof kGost28147));
+        add(attrBool(CKA_TOKEN, false));
+        add(attrBool(CKA_MODIFIABLE, unwrapped));
+        add(attrBool(CKA_PRIVATE, !unwrapped));
+        add(attrBool(CKA_EXTRACTABLE, true));
+        add(attrBool(CKA_SENSITIVE, !unwrapped));
+        add(attrBool(CKA_ENCRYPT, true));
+        add(attrBool(CKA_DECRYPT, true));
+        if (wrapping) {
+            add(attrBool(CKA_WRAP, true));
+            add(attrBool(CKA_UNWRAP, true));
+        }
+        add(attrBlob(CKA_GOST28147_PARAMS, params));
+    }
+    void add(const CK_ATTRIBUTE& a) { t[count++] = a; }
+};
 
 }  // namespace
 
@@ -57,32 +76,26 @@ unsigned CryptoP11::signMessage_2001(const tesel::CBlob& data, tesel::CBlob& out
     CK_MECHANISM digest{m_hashAlgorithm, m_hashParamSet.getData(), m_hashParamSet.getSize()};
     unsigned char hash[32];
     CK_ULONG hashLen = sizeof hash;
-    CK_MECHANISM sign{CKM_GOSTR3410, nullptr, 0};
-    tesel::CBlob result(data.getSize() + m_szSign);
-    CK_ULONG sigLen = m_szSign;
-    unsigned char* sig = result.getData() + data.getSize();
     if (m_functions->C_DigestInit(session(), &digest) != CKR_OK ||
-        m_functions->C_Digest(session(), data.getData(), data.getSize(), hash, &hashLen) != CKR_OK ||
-        m_functions->C_SignInit(session(), &sign, m_privateKey) != CKR_OK ||
-        m_functions->C_Sign(session(), hash, hashLen, sig, &sigLen) != CKR_OK || sigLen != m_szSign) {
+        m_functions->C_Digest(session(), data.getData(), data.getSize(), hash, &hashLen) != CKR_OK) {
         return ERR_SIGN;
     }
-    reverseBytes(sig, m_szSign);
-    if (data.getSize()) {
-        std::memcpy(result.getData(), data.getData(), data.getSize());
-    }
-    out = std::move(result);
-    return ERR_OK;
+    CK_MECHANISM sign{CKM_GOSTR3410, nullptr, 0};
+    return signAppended(sign, hash, hashLen, data, out);
 }
 
 unsigned CryptoP11::signMessage_2012(const tesel::CBlob& data, tesel::CBlob& out) const {
     CK_MECHANISM sign{m_signAlgorithm, nullptr, 0};
+    return signAppended(sign, data.getData(), data.getSize(), data, out);
+}
+
+unsigned CryptoP11::signAppended(CK_MECHANISM& mechanism, unsigned char* input, CK_ULONG inputLen,
+                                 const tesel::CBlob& data, tesel::CBlob& out) const {
     tesel::CBlob result(data.getSize() + m_szSign);
     CK_ULONG sigLen = m_szSign;
     unsigned char* sig = result.getData() + data.getSize();
-    if (m_functions->C_SignInit(session(), &sign, m_privateKey) != CKR_OK ||
-        m_functions->C_Sign(session(), data.getData(), data.getSize(), sig, &sigLen) != CKR_OK ||
-        sigLen != m_szSign) {
+    if (m_functions->C_SignInit(session(), &mechanism, m_privateKey) != CKR_OK ||
+        m_functions->C_Sign(session(), input, inputLen, sig, &sigLen) != CKR_OK || sigLen != m_szSign) {
         return ERR_SIGN;
     }
     reverseBytes(sig, m_szSign);
@@ -179,25 +192,10 @@ unsigned CryptoP11::createAgreeKey(const tesel::CBlob& peerBlob, const tesel::CB
     CK_MECHANISM mechanism = m_gostCrypto == GOST_2001
                                  ? CK_MECHANISM{CKM_GOSTR3410_DERIVE, &params2001, sizeof params2001}
                                  : CK_MECHANISM{CKM_GOSTR3410_12_DERIVE, p, static_cast<CK_ULONG>(params2012.size())};
-    const CK_OBJECT_CLASS secretClass = CKO_SECRET_KEY;
-    const CK_KEY_TYPE gost28147 = CKK_GOST28147;
-    CK_ATTRIBUTE t[] = {
-        attr(CKA_CLASS, &secretClass, sizeof secretClass),
-        attr(CKA_KEY_TYPE, &gost28147, sizeof gost28147),
-        attrBool(CKA_TOKEN, false),
-        attrBool(CKA_MODIFIABLE, false),
-        attrBool(CKA_PRIVATE, true),
-        attrBool(CKA_EXTRACTABLE, true),
-        attrBool(CKA_SENSITIVE, true),
-        attrBool(CKA_ENCRYPT, true),
-        attrBool(CKA_DECRYPT, true),
-        attrBool(CKA_WRAP, true),
-        attrBool(CKA_UNWRAP, true),
-        attrBlob(CKA_GOST28147_PARAMS, m_cipherParamSet),
-    };
+    SecretKeyTemplate t(false, true, m_cipherParamSet);
     auto lock = lockSession();
     CK_OBJECT_HANDLE handle = 0;
-    if (m_functions->C_DeriveKey(session(), &mechanism, m_privateKey, t, sizeof t / sizeof t[0], &handle) != CKR_OK) {
+    if (m_functions->C_DeriveKey(session(), &mechanism, m_privateKey, t.t, t.count, &handle) != CKR_OK) {
         return ERR_KEY_AGREEMENT;
     }
     agreed = handle;
@@ -210,25 +208,12 @@ unsigned CryptoP11::createSessionKey(CryptoHandle& sessionKey, tesel::CBlob& iv)
     if (!m_functions || !isValid()) {
         return ERR_SESSION_KEY;
     }
-    const CK_OBJECT_CLASS secretClass = CKO_SECRET_KEY;
-    const CK_KEY_TYPE gost28147 = CKK_GOST28147;
-    CK_ATTRIBUTE t[] = {
-        attr(CKA_CLASS, &secretClass, sizeof secretClass),
-        attr(CKA_KEY_TYPE, &gost28147, sizeof gost28147),
-        attrBool(CKA_TOKEN, false),
-        attrBool(CKA_MODIFIABLE, false),
-        attrBool(CKA_PRIVATE, true),
-        attrBool(CKA_EXTRACTABLE, true),
-        attrBool(CKA_SENSITIVE, true),
-        attrBool(CKA_ENCRYPT, true),
-        attrBool(CKA_DECRYPT, true),
-        attrBlob(CKA_GOST28147_PARAMS, m_cipherParamSet),
-    };
+    SecretKeyTemplate t(false, false, m_cipherParamSet);
     CK_MECHANISM mechanism{CKM_GOST28147_KEY_GEN, nullptr, 0};
     CK_OBJECT_HANDLE handle = 0;
     {
         auto lock = lockSession();
-        if (m_functions->C_GenerateKey(session(), &mechanism, t, sizeof t / sizeof t[0], &handle) != CKR_OK) {
+        if (m_functions->C_GenerateKey(session(), &mechanism, t.t, t.count, &handle) != CKR_OK) {
             return ERR_SESSION_KEY;
         }
     }
@@ -305,25 +290,10 @@ unsigned CryptoP11::importSessionKey(const tesel::CBlob& data, unsigned& offset,
     const bool withUkm = m_csp == CP_JACARTA_GOST2012_256;
     unsigned char* wrapped = const_cast<unsigned char*>(blob + (withUkm ? kSimpleUkm : kSimpleKey));
     const CK_ULONG wrappedLen = withUkm ? kWrappedWithUkm : kWrapped;
-    const CK_OBJECT_CLASS secretClass = CKO_SECRET_KEY;
-    const CK_KEY_TYPE gost28147 = CKK_GOST28147;
-    CK_ATTRIBUTE t[] = {
-        attr(CKA_CLASS, &secretClass, sizeof secretClass),
-        attr(CKA_KEY_TYPE, &gost28147, sizeof gost28147),
-        attrBool(CKA_TOKEN, false),
-        attrBool(CKA_MODIFIABLE, true),
-        attrBool(CKA_PRIVATE, false),
-        attrBool(CKA_EXTRACTABLE, true),
-        attrBool(CKA_SENSITIVE, false),
-        attrBool(CKA_ENCRYPT, true),
-        attrBool(CKA_DECRYPT, true),
-        attrBool(CKA_WRAP, true),
-        attrBool(CKA_UNWRAP, true),
-        attrBlob(CKA_GOST28147_PARAMS, m_cipherParamSet),
-    };
+    SecretKeyTemplate t(true, true, m_cipherParamSet);
     CK_OBJECT_HANDLE handle = 0;
-    if (m_functions->C_UnwrapKey(session(), &mechanism, agreed, wrapped, wrappedLen, t, sizeof t / sizeof t[0],
-                                 &handle) != CKR_OK) {
+    if (m_functions->C_UnwrapKey(session(), &mechanism, agreed, wrapped, wrappedLen, t.t, t.count, &handle) !=
+        CKR_OK) {
         return ERR_SESSION_KEY;
     }
     // The IV length field is not checked; the IV follows it.
@@ -336,38 +306,27 @@ unsigned CryptoP11::importSessionKey(const tesel::CBlob& data, unsigned& offset,
 // --- encryption
 
 unsigned CryptoP11::encryptOnRutoken(const tesel::CBlob& plain, tesel::CBlob& out) {
-    CK_ULONG n = 0;
-    if (m_functions->C_Encrypt(session(), plain.getData(), plain.getSize(), nullptr, &n) != CKR_OK ||
-        n < plain.getSize() || n > plain.getSize() + 64) {
-        return ERR_ENCRYPT;
-    }
-    // A buffer even for an empty result: a null one would be a size query
-    // again and leave the operation open.
-    tesel::CBlob result(static_cast<unsigned>(n ? n : 1));
-    if (m_functions->C_Encrypt(session(), plain.getData(), plain.getSize(), result.getData(), &n) != CKR_OK ||
-        n > result.getSize()) {
-        return ERR_ENCRYPT;
-    }
-    if (n == result.getSize()) {
-        out = std::move(result);
-    } else {
-        out.init(result.getData(), static_cast<unsigned>(n));
-    }
-    return ERR_OK;
+    return cryptWhole(plain, true, out);
 }
 
 unsigned CryptoP11::decryptOnRutoken(const tesel::CBlob& cipher, tesel::CBlob& out) {
+    return cryptWhole(cipher, false, out);
+}
+
+unsigned CryptoP11::cryptWhole(const tesel::CBlob& in, bool encrypt, tesel::CBlob& out) {
+    const unsigned failure = encrypt ? ERR_ENCRYPT : ERR_DECRYPT;
+    auto crypt = encrypt ? m_functions->C_Encrypt : m_functions->C_Decrypt;
     CK_ULONG n = 0;
-    if (m_functions->C_Decrypt(session(), cipher.getData(), cipher.getSize(), nullptr, &n) != CKR_OK ||
-        n > cipher.getSize() + 64) {
-        return ERR_DECRYPT;
+    // Encryption never yields less than its input; decryption may strip padding.
+    if (crypt(session(), in.getData(), in.getSize(), nullptr, &n) != CKR_OK || (encrypt && n < in.getSize()) ||
+        n > in.getSize() + 64) {
+        return failure;
     }
     // A buffer even for an empty result: a null one would be a size query
     // again and leave the operation open.
     tesel::CBlob result(static_cast<unsigned>(n ? n : 1));
-    if (m_functions->C_Decrypt(session(), cipher.getData(), cipher.getSize(), result.getData(), &n) != CKR_OK ||
-        n > result.getSize()) {
-        return ERR_DECRYPT;
+    if (crypt(session(), in.getData(), in.getSize(), result.getData(), &n) != CKR_OK || n > result.getSize()) {
+        return failure;
     }
     if (n == result.getSize()) {
         out = std::move(result);

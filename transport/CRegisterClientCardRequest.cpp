@@ -1,7 +1,6 @@
 #include "transport/CRegisterClientCardRequest.h"
 
-#include "errors/eErrCodes.h"
-#include "transport/PacketProtection.h"
+#include "transport/ProtectedPayload.h"
 
 using tesel::CBlob;
 
@@ -13,13 +12,7 @@ CRegisterClientCardRequest::CRegisterClientCardRequest(const CBlob& card,
       m_connection(connection) {}
 
 int CRegisterClientCardRequest::build(CBlob& packet) {
-    if (m_card.getSize() > 0xFFFFFFFFu - 4 - 16) return ERR_PACKET_TOO_LARGE;
-    CBlob payload;
-    if (const int r = allocateMemory(payload, CBlob::sizeOf(m_card))) return r;
-    writePermanentHeader(payload);
-    payload << m_card;
-    if (payload.isMalformed()) return ERR_INTERNAL;
-    return qn::http_transport::encryptAndSignWithinLimit(payload, m_connection, packet);
+    return qn::http_transport::buildProtectedPayload(*this, m_connection, packet, m_card);
 }
 
 int CRegisterClientCardRequest::build(CBlob& body, std::vector<std::string>&) { return build(body); }

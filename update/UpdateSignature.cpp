@@ -7,9 +7,7 @@
 #include <memory>
 #include <mutex>
 
-#if defined(__SANITIZE_ADDRESS__)
-#include <sanitizer/lsan_interface.h>
-#endif
+#include "platform/gcrypt_setup.h"
 
 namespace qn::update {
 
@@ -23,30 +21,7 @@ constexpr unsigned kCoord = 32;
 bool ensureGcrypt() {
     static bool ok = false;
     static std::once_flag once;
-    std::call_once(once, [] {
-        if (gcry_control(GCRYCTL_INITIALIZATION_FINISHED_P)) {
-            ok = true;  // the program's provider set it up already
-            return;
-        }
-        if (!gcry_check_version("1.8.0")) return;
-        // The same setup as the program's provider, whichever comes first:
-        // one secure pool, no warnings about unlockable memory.
-        gcry_control(GCRYCTL_SUSPEND_SECMEM_WARN);
-        gcry_control(GCRYCTL_INIT_SECMEM, 1 << 20, 0);
-        gcry_control(GCRYCTL_AUTO_EXPAND_SECMEM, 1 << 20, 0);
-        gcry_control(GCRYCTL_RESUME_SECMEM_WARN);
-        gcry_control(GCRYCTL_DISABLE_SECMEM_WARN);
-        gcry_control(GCRYCTL_INITIALIZATION_FINISHED, 0);
-#if defined(__SANITIZE_ADDRESS__)
-        // libgcrypt's entropy collector keeps its buffer where the leak
-        // checker does not look; set it up once with the checker off.
-        __lsan_disable();
-        unsigned char warmUp[1];
-        gcry_randomize(warmUp, sizeof warmUp, GCRY_VERY_STRONG_RANDOM);
-        __lsan_enable();
-#endif
-        ok = true;
-    });
+    std::call_once(once, [] { ok = plgcrypt::setUpGcrypt(); });
     return ok;
 }
 

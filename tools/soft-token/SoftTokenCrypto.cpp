@@ -104,8 +104,33 @@ void feed(SignOp& op, CK_BYTE_PTR data, CK_ULONG len) {
     }
 }
 
-CK_RV signFinal(State& st, Session& sess, CK_BYTE_PTR sig, CK_ULONG_PTR sigLen) {
+// Checks that op runs and that a piece of input is readable; an unreadable
+// piece ends the operation.
+CK_RV checkPart(SignOp& op, CK_BYTE_PTR data, CK_ULONG len) {
+    if (!op.active) {
+        return CKR_OPERATION_NOT_INITIALIZED;
+    }
+    if (len && !data) {
+        op = SignOp{};
+        return CKR_ARGUMENTS_BAD;
+    }
+    return CKR_OK;
+}
+
+CK_RV updatePart(SignOp& op, CK_BYTE_PTR data, CK_ULONG len) {
+    if (const CK_RV rv = checkPart(op, data, len)) {
+        return rv;
+    }
+    feed(op, data, len);
+    return CKR_OK;
+}
+
+// The last piece of data (none for C_SignFinal) and the signature.
+CK_RV signFinal(State& st, Session& sess, CK_BYTE_PTR data, CK_ULONG len, CK_BYTE_PTR sig, CK_ULONG_PTR sigLen) {
     SignOp& op = sess.sign;
+    if (const CK_RV rv = checkPart(op, data, len)) {
+        return rv;
+    }
     SignKey k;
     if (const CK_RV rv = signKey(st, sess, op.mechanism, op.key, true, k)) {
         op = SignOp{};
@@ -119,6 +144,8 @@ CK_RV signFinal(State& st, Session& sess, CK_BYTE_PTR sig, CK_ULONG_PTR sigLen) 
         }
         return room;
     }
+    // Fed only now: a size query must not consume the data.
+    feed(op, data, len);
     Bytes digest, out;
     CK_RV rv = finishDigest(op, k.curve->coordBytes, digest);
     if (rv == CKR_OK) {
@@ -131,8 +158,11 @@ CK_RV signFinal(State& st, Session& sess, CK_BYTE_PTR sig, CK_ULONG_PTR sigLen) 
     return rv;
 }
 
-CK_RV verifyFinal(State& st, Session& sess, CK_BYTE_PTR sig, CK_ULONG sigLen) {
+CK_RV verifyFinal(State& st, Session& sess, CK_BYTE_PTR data, CK_ULONG len, CK_BYTE_PTR sig, CK_ULONG sigLen) {
     SignOp& op = sess.verify;
+    if (const CK_RV rv = updatePart(op, data, len)) {
+        return rv;
+    }
     SignKey k;
     CK_RV rv = signKey(st, sess, op.mechanism, op.key, false, k);
     Bytes digest;
@@ -227,6 +257,30 @@ CK_RV cipherFinal(CipherOp& op, CK_BYTE_PTR, CK_ULONG_PTR outLen) {
     return CKR_OK;
 }
 
+// The digest of the last piece of data (none for C_DigestFinal). A size
+// query leaves the operation running.
+CK_RV digestFinal(HashOp& op, CK_BYTE_PTR data, CK_ULONG len, CK_BYTE_PTR out, CK_ULONG_PTR outLen) {
+    if (!op.active) {
+        return CKR_OPERATION_NOT_INITIALIZED;
+    }
+    bool done = false;
+    const CK_RV room = outputRoom(out, outLen, op.size, done);
+    if (done) {
+        return room;
+    }
+    if (len && !data) {
+        op = HashOp{};
+        return CKR_ARGUMENTS_BAD;
+    }
+    if (len) {
+        gcry_md_write(op.md.get(), data, len);
+    }
+    const int algo = gcry_md_get_algo(op.md.get());
+    std::memcpy(out, gcry_md_read(op.md.get(), algo), op.size);
+    op = HashOp{};
+    return CKR_OK;
+}
+
 }  // namespace
 
 extern "C" {
@@ -273,45 +327,14 @@ CK_RV C_DigestUpdate(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pPart, CK_ULONG ulP
 CK_RV C_DigestFinal(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pDigest, CK_ULONG_PTR pulDigestLen) {
     SOFT_ENTER("C_DigestFinal");
     SOFT_SESSION(hSession);
-    HashOp& op = sess.digest;
-    if (!op.active) {
-        return CKR_OPERATION_NOT_INITIALIZED;
-    }
-    bool done = false;
-    const CK_RV room = outputRoom(pDigest, pulDigestLen, op.size, done);
-    if (done) {
-        return room;
-    }
-    const int algo = gcry_md_get_algo(op.md.get());
-    std::memcpy(pDigest, gcry_md_read(op.md.get(), algo), op.size);
-    op = HashOp{};
-    return CKR_OK;
+    return digestFinal(sess.digest, nullptr, 0, pDigest, pulDigestLen);
 }
 
 CK_RV C_Digest(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pData, CK_ULONG ulDataLen, CK_BYTE_PTR pDigest,
                CK_ULONG_PTR pulDigestLen) {
     SOFT_ENTER("C_Digest");
     SOFT_SESSION(hSession);
-    HashOp& op = sess.digest;
-    if (!op.active) {
-        return CKR_OPERATION_NOT_INITIALIZED;
-    }
-    bool done = false;
-    const CK_RV room = outputRoom(pDigest, pulDigestLen, op.size, done);
-    if (done) {
-        return room;
-    }
-    if (ulDataLen && !pData) {
-        op = HashOp{};
-        return CKR_ARGUMENTS_BAD;
-    }
-    if (ulDataLen) {
-        gcry_md_write(op.md.get(), pData, ulDataLen);
-    }
-    const int algo = gcry_md_get_algo(op.md.get());
-    std::memcpy(pDigest, gcry_md_read(op.md.get(), algo), op.size);
-    op = HashOp{};
-    return CKR_OK;
+    return digestFinal(sess.digest, pData, ulDataLen, pDigest, pulDigestLen);
 }
 
 CK_RV C_SignInit(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism, CK_OBJECT_HANDLE hKey) {
@@ -324,52 +347,19 @@ CK_RV C_Sign(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pData, CK_ULONG ulDataLen, 
              CK_ULONG_PTR pulSignatureLen) {
     SOFT_ENTER("C_Sign");
     SOFT_SESSION(hSession);
-    if (!sess.sign.active) {
-        return CKR_OPERATION_NOT_INITIALIZED;
-    }
-    if (ulDataLen && !pData) {
-        sess.sign = SignOp{};
-        return CKR_ARGUMENTS_BAD;
-    }
-    // A size query must not consume the data: it is fed on the real call.
-    SignKey k;
-    if (const CK_RV rv = signKey(st, sess, sess.sign.mechanism, sess.sign.key, true, k)) {
-        sess.sign = SignOp{};
-        return rv;
-    }
-    bool done = false;
-    const CK_RV room = outputRoom(pSignature, pulSignatureLen, 2 * k.curve->coordBytes, done);
-    if (done) {
-        if (room != CKR_OK && room != CKR_BUFFER_TOO_SMALL) {
-            sess.sign = SignOp{};
-        }
-        return room;
-    }
-    feed(sess.sign, pData, ulDataLen);
-    return signFinal(st, sess, pSignature, pulSignatureLen);
+    return signFinal(st, sess, pData, ulDataLen, pSignature, pulSignatureLen);
 }
 
 CK_RV C_SignUpdate(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pPart, CK_ULONG ulPartLen) {
     SOFT_ENTER("C_SignUpdate");
     SOFT_SESSION(hSession);
-    if (!sess.sign.active) {
-        return CKR_OPERATION_NOT_INITIALIZED;
-    }
-    if (ulPartLen && !pPart) {
-        sess.sign = SignOp{};
-        return CKR_ARGUMENTS_BAD;
-    }
-    feed(sess.sign, pPart, ulPartLen);
-    return CKR_OK;
+    return updatePart(sess.sign, pPart, ulPartLen);
 }
 
 CK_RV C_SignFinal(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pSignature, CK_ULONG_PTR pulSignatureLen) {
     SOFT_ENTER("C_SignFinal");
     SOFT_SESSION(hSession);
-    if (!sess.sign.active) {
-        return CKR_OPERATION_NOT_INITIALIZED;
-    }
-    return signFinal(st, sess, pSignature, pulSignatureLen);
+    return signFinal(st, sess, nullptr, 0, pSignature, pulSignatureLen);
 }
 
 CK_RV C_VerifyInit(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism, CK_OBJECT_HANDLE hKey) {
@@ -382,38 +372,19 @@ CK_RV C_Verify(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pData, CK_ULONG ulDataLen
                CK_ULONG ulSignatureLen) {
     SOFT_ENTER("C_Verify");
     SOFT_SESSION(hSession);
-    if (!sess.verify.active) {
-        return CKR_OPERATION_NOT_INITIALIZED;
-    }
-    if (ulDataLen && !pData) {
-        sess.verify = SignOp{};
-        return CKR_ARGUMENTS_BAD;
-    }
-    feed(sess.verify, pData, ulDataLen);
-    return verifyFinal(st, sess, pSignature, ulSignatureLen);
+    return verifyFinal(st, sess, pData, ulDataLen, pSignature, ulSignatureLen);
 }
 
 CK_RV C_VerifyUpdate(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pPart, CK_ULONG ulPartLen) {
     SOFT_ENTER("C_VerifyUpdate");
     SOFT_SESSION(hSession);
-    if (!sess.verify.active) {
-        return CKR_OPERATION_NOT_INITIALIZED;
-    }
-    if (ulPartLen && !pPart) {
-        sess.verify = SignOp{};
-        return CKR_ARGUMENTS_BAD;
-    }
-    feed(sess.verify, pPart, ulPartLen);
-    return CKR_OK;
+    return updatePart(sess.verify, pPart, ulPartLen);
 }
 
 CK_RV C_VerifyFinal(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pSignature, CK_ULONG ulSignatureLen) {
     SOFT_ENTER("C_VerifyFinal");
     SOFT_SESSION(hSession);
-    if (!sess.verify.active) {
-        return CKR_OPERATION_NOT_INITIALIZED;
-    }
-    return verifyFinal(st, sess, pSignature, ulSignatureLen);
+    return verifyFinal(st, sess, nullptr, 0, pSignature, ulSignatureLen);
 }
 
 CK_RV C_EncryptInit(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism, CK_OBJECT_HANDLE hKey) {

@@ -195,3 +195,48 @@ TEST_F(SoftTokenApiTest, OperationStates) {
     EXPECT_EQ(f->C_InitToken(0, nullptr, 0, nullptr), CKR_FUNCTION_NOT_SUPPORTED);
     EXPECT_EQ(f->C_CopyObject(s.h, 1, nullptr, 0, nullptr), CKR_FUNCTION_NOT_SUPPORTED);
 }
+
+TEST_F(SoftTokenApiTest, SignAndVerifyWholeOrInPieces) {
+    CK_FUNCTION_LIST_PTR f = functions(P11_DEVICE_RUTOKEN);
+    unsigned r = 0;
+    auto p = create("pieces", CP_RUTOKEN_GOST2012_256, r);
+    ASSERT_EQ(r, 0u);
+    Session s(f);
+    unsigned char data[] = "abc";
+    unsigned char sig[128];
+    CK_ULONG n = 0;
+    CK_MECHANISM mech{CKM_GOSTR3410_WITH_GOSTR3411_12_256, nullptr, 0};
+    // One call after a size query: the query must not feed the data.
+    ASSERT_EQ(f->C_SignInit(s.h, &mech, p->getPrivateKeyHandle()), CKR_OK);
+    ASSERT_EQ(f->C_Sign(s.h, data, 3, nullptr, &n), CKR_OK);
+    ASSERT_EQ(n, 64u);
+    ASSERT_EQ(f->C_Sign(s.h, data, 3, sig, &n), CKR_OK);
+    ASSERT_EQ(f->C_VerifyInit(s.h, &mech, p->getPublicKeyHandle()), CKR_OK);
+    ASSERT_EQ(f->C_VerifyUpdate(s.h, data, 1), CKR_OK);
+    ASSERT_EQ(f->C_VerifyUpdate(s.h, data + 1, 2), CKR_OK);
+    EXPECT_EQ(f->C_VerifyFinal(s.h, sig, n), CKR_OK);
+    EXPECT_EQ(f->C_VerifyFinal(s.h, sig, n), CKR_OPERATION_NOT_INITIALIZED);
+
+    // In pieces, verified in one call; a changed signature fails and ends it.
+    ASSERT_EQ(f->C_SignInit(s.h, &mech, p->getPrivateKeyHandle()), CKR_OK);
+    ASSERT_EQ(f->C_SignUpdate(s.h, data, 2), CKR_OK);
+    ASSERT_EQ(f->C_SignUpdate(s.h, data + 2, 1), CKR_OK);
+    n = 0;
+    ASSERT_EQ(f->C_SignFinal(s.h, nullptr, &n), CKR_OK);
+    ASSERT_EQ(f->C_SignFinal(s.h, sig, &n), CKR_OK);
+    ASSERT_EQ(f->C_VerifyInit(s.h, &mech, p->getPublicKeyHandle()), CKR_OK);
+    EXPECT_EQ(f->C_Verify(s.h, data, 3, sig, n), CKR_OK);
+    sig[0] ^= 1;
+    ASSERT_EQ(f->C_VerifyInit(s.h, &mech, p->getPublicKeyHandle()), CKR_OK);
+    EXPECT_EQ(f->C_Verify(s.h, data, 3, sig, n), CKR_SIGNATURE_INVALID);
+    ASSERT_EQ(f->C_VerifyInit(s.h, &mech, p->getPublicKeyHandle()), CKR_OK);
+    EXPECT_EQ(f->C_Verify(s.h, data, 3, sig, n - 1), CKR_SIGNATURE_LEN_RANGE);
+
+    // Unreadable input ends the operation.
+    ASSERT_EQ(f->C_SignInit(s.h, &mech, p->getPrivateKeyHandle()), CKR_OK);
+    EXPECT_EQ(f->C_SignUpdate(s.h, nullptr, 1), CKR_ARGUMENTS_BAD);
+    EXPECT_EQ(f->C_SignFinal(s.h, sig, &n), CKR_OPERATION_NOT_INITIALIZED);
+    ASSERT_EQ(f->C_VerifyInit(s.h, &mech, p->getPublicKeyHandle()), CKR_OK);
+    EXPECT_EQ(f->C_Verify(s.h, nullptr, 1, sig, n), CKR_ARGUMENTS_BAD);
+    EXPECT_EQ(f->C_VerifyFinal(s.h, sig, n), CKR_OPERATION_NOT_INITIALIZED);
+}
