@@ -8,8 +8,10 @@
 # the peer makes a 256-bit GOST 2012 CA: they run against a second peer whose
 # state folder holds a 512-bit CA made with openssl's GOST engine, and a
 # pellamo restarted for it (port 3000 is fixed, so one pellamo at a time).
-# Port 3000 must be free (run it under a private network namespace when
-# other programs may use it).
+# A bare WebSocket server (bench/ws_echo_server, when built) on port 3001 is
+# the floor for command 42's 20 MiB message. Ports 3000 and 3001 must be free
+# (run it under a private network namespace when other programs may use
+# them).
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="${1:-$root/build}"
