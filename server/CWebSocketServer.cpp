@@ -2,12 +2,14 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdint>
 #include <exception>
 #include <limits>
 #include <memory>
+#include <new>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -47,6 +49,8 @@ std::atomic<unsigned> g_pluginPort{3000};
 constexpr std::chrono::milliseconds kAcceptRetryDelay{50};
 // Room for the first read of a message: most requests fit whole.
 constexpr std::size_t kFirstReadBytes = 4096;
+// The most room made for a message ahead of the bytes received.
+constexpr std::size_t kReadAhead = 64u << 20;
 constexpr int kBindAttempts = 3;
 constexpr std::chrono::milliseconds kBindRetryDelay{1000};
 // The handshake request is small; anything larger is not a browser's.
@@ -158,13 +162,20 @@ private:
         const std::size_t hint = std::max<std::size_t>(m_ws.read_size_hint(kFirstReadBytes), 1);
         if (hint > std::numeric_limits<std::uint32_t>::max() - m_received)
             return;  // cannot be held by a CBlob: the connection ends
-        const std::size_t need = m_received + hint;
+        // A frame header's length is only a claim: room for more than
+        // kReadAhead bytes beyond what has arrived is made as the bytes come.
+        const std::size_t need = m_received + std::min(hint, kReadAhead);
         if (need > m_message.getSize()) {
             // A message sent in many small frames grows by half each time,
             // not by one frame.
             const std::size_t grown = std::min<std::size_t>(m_message.getSize() + m_message.getSize() / 2,
                                                             std::numeric_limits<std::uint32_t>::max());
-            m_message.resize(static_cast<unsigned>(std::max(need, grown)));
+            try {
+                m_message.resize(static_cast<unsigned>(std::max(need, grown)));
+            } catch (const std::bad_alloc&) {
+                CWebSocketServer::fail(beast::error_code(ENOMEM, beast::generic_category()), "read");
+                return;  // no memory for the message: the connection ends
+            }
         }
         m_ws.async_read_some(net::mutable_buffer(m_message.getData() + m_received, m_message.getSize() - m_received),
                              beast::bind_front_handler(&session::on_read_some, shared_from_this()));

@@ -19,6 +19,7 @@
 #include <boost/asio/connect.hpp>
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/write.hpp>
 #include <boost/beast/core/buffers_to_string.hpp>
 #include <boost/beast/core/flat_buffer.hpp>
 #include <boost/beast/websocket/stream.hpp>
@@ -128,6 +129,9 @@ public:
         }
     }
 
+    // Bytes written to the connection as they are, behind the protocol's back.
+    void sendRaw(const std::string& bytes) { net::write(m_ws.next_layer(), net::buffer(bytes)); }
+
     // Whole messages in one frame each, as browsers send them.
     void sendUnfragmented(const std::string& message) {
         m_ws.auto_fragment(false);
@@ -233,6 +237,22 @@ TEST(CWebSocketServer, MessagesArriveExactlyWhateverTheirFraming) {
     EXPECT_EQ(client.receive(), "re:" + big);
     client.sendInFrames("Etiny", {1, 1, 1, 1, 1});
     EXPECT_EQ(client.receive(), "re:Etiny");
+}
+
+// A frame header may claim gigabytes that never come: the connection is
+// ended when the peer goes, and the service goes on serving others.
+TEST(CWebSocketServer, AFrameClaimingGigabytesIsNotTakenAtItsWord) {
+    const unsigned port = startTestServer();
+    {
+        Client liar(port);
+        std::string frame = "\x82\xff";  // final binary frame, masked, 64-bit length
+        for (int shift = 56; shift >= 0; shift -= 8) frame.push_back(static_cast<char>((3ull << 30) >> shift));
+        frame += std::string("\x01\x02\x03\x04", 4) + std::string(100000, 'E');
+        liar.sendRaw(frame);
+    }
+    Client client(port);
+    client.send("Estill here");
+    EXPECT_EQ(client.receive(), "re:Estill here");
 }
 
 TEST(CWebSocketServer, ConnectionsAreProcessedInParallel) {
