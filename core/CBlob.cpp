@@ -360,22 +360,19 @@ void CBlob::deserialize(std::string* s) {
 }
 
 void CBlob::deserialize(CBlob* b) {
-    const std::uint32_t start = m_offset;
-    unsigned n = 0;
-    deserialize(n);
-    if (!m_failed && !canRead(n)) m_offset = start;
+    BLOB view{};
+    deserializeView(view);
     if (m_failed) {
         if (b && b != this) b->clear();
         return;
     }
     if (b == this) {
         // Reading a blob into itself: take the bytes out before replacing them.
-        CBlob part(m_data + m_offset, n);
+        CBlob part(view.pbData, view.cbData);
         *this = std::move(part);
         return;
     }
-    if (b) b->init(n ? m_data + m_offset : nullptr, n);
-    m_offset += n;
+    if (b) b->init(view.pbData, view.cbData);
 }
 
 void CBlob::deserializeView(BLOB& view) {
