@@ -1,5 +1,7 @@
 #include "platform/gost/GostEc.h"
 
+#include "platform/gost/GostEcOpenssl.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -120,6 +122,10 @@ SecureBytes privateToBytes(gcry_mpi_t d, std::size_t n) {
 }
 
 bool ecPublicFromPrivate(const CurveInfo& curve, gcry_mpi_t d, std::vector<unsigned char>& pubRaw) {
+    pubRaw.assign(2 * curve.coordBytes, 0);
+    if (auto done = opensslMultiply(curve, d, nullptr, pubRaw.data())) {
+        return *done;
+    }
     EcCtx ctx = curveCtx(curve);
     if (!ctx) {
         return false;
@@ -130,7 +136,6 @@ bool ecPublicFromPrivate(const CurveInfo& curve, gcry_mpi_t d, std::vector<unsig
         return false;
     }
     gcry_mpi_ec_mul(q.get(), d, g.get(), ctx.get());
-    pubRaw.assign(2 * curve.coordBytes, 0);
     return pointToRaw(q.get(), ctx.get(), curve.coordBytes, pubRaw.data());
 }
 
@@ -178,8 +183,8 @@ bool ecCheckPublic(const CurveInfo& curve, const unsigned char* raw, std::size_t
     return q && gcry_mpi_ec_curve_point(q.get(), ctx.get()) != 0;
 }
 
-bool ecSign(const CurveInfo& curve, gcry_mpi_t d, const unsigned char* digest, std::size_t digestLen,
-            unsigned char* sigOut) {
+bool ecSignGcrypt(const CurveInfo& curve, gcry_mpi_t d, const unsigned char* digest, std::size_t digestLen,
+                  unsigned char* sigOut) {
     ensureGcrypt();
     gcry_sexp_t key = nullptr;
     if (gcry_sexp_build(&key, nullptr, "(private-key(ecc(curve %s)(d %m)))", curve.gcryName, d)) {
@@ -205,8 +210,8 @@ bool ecSign(const CurveInfo& curve, gcry_mpi_t d, const unsigned char* digest, s
     return true;
 }
 
-bool ecVerify(const CurveInfo& curve, const unsigned char* pubRaw, const unsigned char* digest,
-              std::size_t digestLen, const unsigned char* sig) {
+bool ecVerifyGcrypt(const CurveInfo& curve, const unsigned char* pubRaw, const unsigned char* digest,
+                    std::size_t digestLen, const unsigned char* sig) {
     Sexp key = publicKeySexp(curve, pubRaw);
     Sexp data = digestSexp(digest, digestLen);
     if (!key || !data) {
@@ -225,6 +230,22 @@ bool ecVerify(const CurveInfo& curve, const unsigned char* pubRaw, const unsigne
     return gcry_pk_verify(sv, data.get(), key.get()) == 0;
 }
 
+bool ecSign(const CurveInfo& curve, gcry_mpi_t d, const unsigned char* digest, std::size_t digestLen,
+            unsigned char* sigOut) {
+    if (auto done = opensslSign(curve, d, digest, digestLen, sigOut)) {
+        return *done;
+    }
+    return ecSignGcrypt(curve, d, digest, digestLen, sigOut);
+}
+
+bool ecVerify(const CurveInfo& curve, const unsigned char* pubRaw, const unsigned char* digest,
+              std::size_t digestLen, const unsigned char* sig) {
+    if (auto done = opensslVerify(curve, pubRaw, digest, digestLen, sig)) {
+        return *done;
+    }
+    return ecVerifyGcrypt(curve, pubRaw, digest, digestLen, sig);
+}
+
 bool ecVkoStatic(const CurveInfo& curve, gcry_mpi_t d, const unsigned char* peerRaw, SecureBytes& staticRaw) {
     EcCtx ctx = curveCtx(curve);
     if (!ctx) {
@@ -232,17 +253,24 @@ bool ecVkoStatic(const CurveInfo& curve, gcry_mpi_t d, const unsigned char* peer
     }
     Mpi n(gcry_mpi_ec_get_mpi("n", ctx.get(), 1));
     Point q = pointFromRaw(peerRaw, curve.coordBytes);
-    if (!n || !q) {
+    // A point off the curve would leak d through the multiplication.
+    if (!n || !q || !gcry_mpi_ec_curve_point(q.get(), ctx.get())) {
         return false;
     }
     Mpi k(gcry_mpi_snew(gcry_mpi_get_nbits(n.get())));
     Mpi h(gcry_mpi_set_ui(nullptr, curve.cofactor > 1 ? curve.cofactor : 1));
     gcry_mpi_mulm(k.get(), d, h.get(), n.get());
-    Point r(gcry_mpi_point_new(0));
-    gcry_mpi_ec_mul(r.get(), k.get(), q.get(), ctx.get());
     SecureBytes out(2 * curve.coordBytes);
-    if (!pointToRaw(r.get(), ctx.get(), curve.coordBytes, out.data())) {
-        return false;
+    if (auto done = opensslMultiply(curve, k.get(), peerRaw, out.data())) {
+        if (!*done) {
+            return false;
+        }
+    } else {
+        Point r(gcry_mpi_point_new(0));
+        gcry_mpi_ec_mul(r.get(), k.get(), q.get(), ctx.get());
+        if (!pointToRaw(r.get(), ctx.get(), curve.coordBytes, out.data())) {
+            return false;
+        }
     }
     staticRaw = std::move(out);
     return true;

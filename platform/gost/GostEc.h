@@ -29,11 +29,18 @@ bool ecPublicFromPrivate(const CurveInfo& curve, gcry_mpi_t d, std::vector<unsig
 // below the field prime.
 bool ecCheckPublic(const CurveInfo& curve, const unsigned char* raw, std::size_t n);
 
-// Signature (2 × coordBytes bytes, CryptoAPI order) of a digest.
+// Signature (2 × coordBytes bytes, CryptoAPI order) of a digest. Where
+// the build has OpenSSL these compute on its curve arithmetic
+// (GostEcOpenssl.h), elsewhere on libgcrypt's.
 bool ecSign(const CurveInfo& curve, gcry_mpi_t d, const unsigned char* digest, std::size_t digestLen,
             unsigned char* sigOut);
 bool ecVerify(const CurveInfo& curve, const unsigned char* pubRaw, const unsigned char* digest,
               std::size_t digestLen, const unsigned char* sig);
+// The same on libgcrypt alone.
+bool ecSignGcrypt(const CurveInfo& curve, gcry_mpi_t d, const unsigned char* digest, std::size_t digestLen,
+                  unsigned char* sigOut);
+bool ecVerifyGcrypt(const CurveInfo& curve, const unsigned char* pubRaw, const unsigned char* digest,
+                    std::size_t digestLen, const unsigned char* sig);
 
 // VKO: KEK = H(LE(x) || LE(y)) of ((cofactor · UKM · d) mod q) · Q, UKM read
 // little-endian; H is gcryHashAlgo (GOST R 34.11-94 CryptoPro for 2001 keys,
