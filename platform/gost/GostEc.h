@@ -1,5 +1,7 @@
 // GOST R 34.10-2001/2012 on libgcrypt: key pairs, signatures in the
-// CryptoAPI byte order, public point checks and VKO key agreement.
+// CryptoAPI byte order, public point checks and VKO key agreement. The
+// multiplications by secret scalars and the signature checks run on
+// OpenSSL's curve arithmetic where the build has it (GostEcOpenssl.h).
 //
 // Byte orders: a raw public key is LE(x) || LE(y), each coordinate as long
 // as the curve's field (the CryptoAPI and X.509 key value); a signature is
