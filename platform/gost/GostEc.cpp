@@ -252,9 +252,7 @@ bool ecVkoStatic(const CurveInfo& curve, gcry_mpi_t d, const unsigned char* peer
         return false;
     }
     Mpi n(gcry_mpi_ec_get_mpi("n", ctx.get(), 1));
-    Point q = pointFromRaw(peerRaw, curve.coordBytes);
-    // A point off the curve would leak d through the multiplication.
-    if (!n || !q || !gcry_mpi_ec_curve_point(q.get(), ctx.get())) {
+    if (!n) {
         return false;
     }
     Mpi k(gcry_mpi_snew(gcry_mpi_get_nbits(n.get())));
@@ -266,6 +264,11 @@ bool ecVkoStatic(const CurveInfo& curve, gcry_mpi_t d, const unsigned char* peer
             return false;
         }
     } else {
+        Point q = pointFromRaw(peerRaw, curve.coordBytes);
+        // A point off the curve would leak d through the multiplication.
+        if (!q || !gcry_mpi_ec_curve_point(q.get(), ctx.get())) {
+            return false;
+        }
         Point r(gcry_mpi_point_new(0));
         gcry_mpi_ec_mul(r.get(), k.get(), q.get(), ctx.get());
         if (!pointToRaw(r.get(), ctx.get(), curve.coordBytes, out.data())) {
