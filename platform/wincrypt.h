@@ -1,7 +1,7 @@
 // The CryptoAPI (advapi32) and crypt32 calls, types and constants that the
 // crypto code uses. On Windows this is the real <wincrypt.h> plus the GOST
 // algorithm numbers it lacks; elsewhere the same names are served by the
-// software GOST provider of platform/csp with the same signatures, handle
+// software GOST provider of softgost/ with the same signatures, handle
 // sizes, constant values and failure conventions (FALSE + GetLastError()).
 #pragma once
 

@@ -13,6 +13,9 @@
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="${1:-$root/build-win}"
+# An absolute path: CMake refuses relative include folders in targets.
+mkdir -p "$build"
+build="$(cd "$build" && pwd)"
 deps="$build/deps"
 toolchain="$root/cmake/mingw-w64-x86_64.cmake"
 jobs="$(nproc 2>/dev/null || echo 2)"

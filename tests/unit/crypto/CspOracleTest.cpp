@@ -5,8 +5,8 @@
 
 #include "CspTestSupport.h"
 #include "GostOracle.h"
-#include "platform/csp/CspObjects.h"
-#include "platform/gost/GostEc.h"
+#include "softgost/provider/CspObjects.h"
+#include "softgost/gost/GostEc.h"
 
 using namespace testutil;
 

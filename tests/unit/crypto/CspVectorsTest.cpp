@@ -2,8 +2,8 @@
 #include <gtest/gtest.h>
 
 #include "CspTestSupport.h"
-#include "platform/gost/Gost28147.h"
-#include "platform/gost/GostEc.h"
+#include "softgost/gost/Gost28147.h"
+#include "softgost/gost/GostEc.h"
 
 using namespace testutil;
 

@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "CspTestSupport.h"
-#include "platform/gost/GostEc.h"
-#include "platform/gost/GostEcOpenssl.h"
+#include "softgost/gost/GostEc.h"
+#include "softgost/gost/GostEcOpenssl.h"
 
 using namespace testutil;
 

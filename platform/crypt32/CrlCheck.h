@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "platform/csp/CertParse.h"
+#include "softgost/provider/CertParse.h"
 
 namespace plcsp {
 

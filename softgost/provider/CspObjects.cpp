@@ -1,10 +1,10 @@
-#include "platform/csp/CspObjects.h"
+#include "softgost/provider/CspObjects.h"
 
 #include <algorithm>
 #include <cstring>
 
-#include "platform/gost/GostEc.h"
-#include "platform/csp/KeyContainerStore.h"
+#include "softgost/gost/GostEc.h"
+#include "softgost/provider/KeyContainerStore.h"
 
 namespace plcsp {
 

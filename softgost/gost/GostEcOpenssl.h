@@ -11,8 +11,8 @@
 #include <cstddef>
 #include <optional>
 
-#include "platform/gost/GcryptSupport.h"
-#include "platform/gost/GostParams.h"
+#include "softgost/gost/GcryptSupport.h"
+#include "softgost/gost/GostParams.h"
 
 namespace plcsp {
 

@@ -1,7 +1,7 @@
 // Certificate contexts shared by the crypt32 calls of this folder.
 #pragma once
 
-#include "platform/csp/CertParse.h"
+#include "softgost/provider/CertParse.h"
 #include "platform/wincrypt.h"
 
 namespace plcsp {

@@ -1,6 +1,6 @@
-#include "platform/gost/GostEc.h"
+#include "softgost/gost/GostEc.h"
 
-#include "platform/gost/GostEcOpenssl.h"
+#include "softgost/gost/GostEcOpenssl.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "platform/csp/CertParse.h"
+#include "softgost/provider/CertParse.h"
 
 #include <openssl/asn1.h>
 #include <openssl/evp.h>
@@ -12,7 +12,7 @@
 #include <ctime>
 #include <memory>
 
-#include "platform/gost/GostParams.h"
+#include "softgost/gost/GostParams.h"
 
 namespace plcsp {
 

@@ -1,4 +1,4 @@
-#include "platform/gost/GostEcOpenssl.h"
+#include "softgost/gost/GostEcOpenssl.h"
 
 #include <openssl/bn.h>
 #include <openssl/ec.h>
@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/gost/GostEc.h"
+#include "softgost/gost/GostEc.h"
 
 namespace plcsp {
 

@@ -1,5 +1,5 @@
 // The mingw build has no OpenSSL: libgcrypt computes every signature.
-#include "platform/gost/GostEcOpenssl.h"
+#include "softgost/gost/GostEcOpenssl.h"
 
 namespace plcsp {
 

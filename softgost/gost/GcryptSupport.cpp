@@ -1,4 +1,4 @@
-#include "platform/gost/GcryptSupport.h"
+#include "softgost/gost/GcryptSupport.h"
 
 #include <cstring>
 #include <mutex>

@@ -2,10 +2,10 @@
 // CryptSetKeyParam, CryptGetKeyParam, CryptEncrypt, CryptDecrypt.
 #include <cstring>
 
-#include "platform/csp/CertParse.h"
-#include "platform/csp/CspObjects.h"
-#include "platform/gost/GostEc.h"
-#include "platform/csp/KeyContainerStore.h"
+#include "softgost/provider/CertParse.h"
+#include "softgost/provider/CspObjects.h"
+#include "softgost/gost/GostEc.h"
+#include "softgost/provider/KeyContainerStore.h"
 
 using namespace plcsp;
 
@@ -96,7 +96,7 @@ BOOL cfb(HCRYPTKEY hKey, HCRYPTHASH hHash, BOOL final, BYTE* data, DWORD n, bool
 
 }  // namespace
 
-BOOL CryptGenKey(HCRYPTPROV hProv, ALG_ID Algid, DWORD dwFlags, HCRYPTKEY* phKey) {
+BOOL softgost::genKey(HCRYPTPROV hProv, ALG_ID Algid, DWORD dwFlags, HCRYPTKEY* phKey) {
     auto prov = registry().provider(hProv);
     if (!prov) {
         return fail(NTE_BAD_UID);
@@ -123,9 +123,9 @@ BOOL CryptGenKey(HCRYPTPROV hProv, ALG_ID Algid, DWORD dwFlags, HCRYPTKEY* phKey
     return TRUE;
 }
 
-BOOL CryptDestroyKey(HCRYPTKEY hKey) { return registry().removeKey(hKey) ? TRUE : fail(NTE_BAD_KEY); }
+BOOL softgost::destroyKey(HCRYPTKEY hKey) { return registry().removeKey(hKey) ? TRUE : fail(NTE_BAD_KEY); }
 
-BOOL CryptSetKeyParam(HCRYPTKEY hKey, DWORD dwParam, const BYTE* pbData, DWORD /*dwFlags*/) {
+BOOL softgost::setKeyParam(HCRYPTKEY hKey, DWORD dwParam, const BYTE* pbData, DWORD /*dwFlags*/) {
     auto key = registry().key(hKey);
     if (!key) {
         return fail(NTE_BAD_KEY);
@@ -165,7 +165,7 @@ BOOL CryptSetKeyParam(HCRYPTKEY hKey, DWORD dwParam, const BYTE* pbData, DWORD /
     }
 }
 
-BOOL CryptGetKeyParam(HCRYPTKEY hKey, DWORD dwParam, BYTE* pbData, DWORD* pdwDataLen,
+BOOL softgost::getKeyParam(HCRYPTKEY hKey, DWORD dwParam, BYTE* pbData, DWORD* pdwDataLen,
                       DWORD /*dwFlags*/) {
     auto key = registry().key(hKey);
     if (!key) {
@@ -222,7 +222,7 @@ BOOL CryptGetKeyParam(HCRYPTKEY hKey, DWORD dwParam, BYTE* pbData, DWORD* pdwDat
     }
 }
 
-BOOL CryptEncrypt(HCRYPTKEY hKey, HCRYPTHASH hHash, BOOL Final, DWORD /*dwFlags*/, BYTE* pbData,
+BOOL softgost::encrypt(HCRYPTKEY hKey, HCRYPTHASH hHash, BOOL Final, DWORD /*dwFlags*/, BYTE* pbData,
                   DWORD* pdwDataLen, DWORD dwBufLen) {
     if (!pdwDataLen) {
         return fail(ERROR_INVALID_PARAMETER);
@@ -237,10 +237,15 @@ BOOL CryptEncrypt(HCRYPTKEY hKey, HCRYPTHASH hHash, BOOL Final, DWORD /*dwFlags*
     return cfb(hKey, hHash, Final, pbData, *pdwDataLen, true);
 }
 
-BOOL CryptDecrypt(HCRYPTKEY hKey, HCRYPTHASH hHash, BOOL Final, DWORD /*dwFlags*/, BYTE* pbData,
+BOOL softgost::decrypt(HCRYPTKEY hKey, HCRYPTHASH hHash, BOOL Final, DWORD /*dwFlags*/, BYTE* pbData,
                   DWORD* pdwDataLen) {
     if (!pdwDataLen || (!pbData && *pdwDataLen != 0)) {
         return fail(ERROR_INVALID_PARAMETER);
     }
     return cfb(hKey, hHash, Final, pbData, *pdwDataLen, false);
+}
+
+HCRYPTPROV softgost::ownerOfKey(HCRYPTKEY hKey) {
+    auto key = registry().key(hKey);
+    return key ? key->owner : 0;
 }

@@ -7,7 +7,7 @@
 #include <cstddef>
 #include <string>
 
-#include "platform/gost/GcryptSupport.h"
+#include "softgost/gost/GcryptSupport.h"
 
 namespace plcsp {
 

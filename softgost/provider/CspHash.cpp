@@ -3,8 +3,8 @@
 // CryptDestroyHash.
 #include <cstring>
 
-#include "platform/csp/CspObjects.h"
-#include "platform/gost/GostEc.h"
+#include "softgost/provider/CspObjects.h"
+#include "softgost/gost/GostEc.h"
 
 using namespace plcsp;
 
@@ -22,7 +22,7 @@ const std::vector<unsigned char>& finish(HashObject& h) {
 
 }  // namespace
 
-BOOL CryptCreateHash(HCRYPTPROV hProv, ALG_ID Algid, HCRYPTKEY hKey, DWORD dwFlags,
+BOOL softgost::createHash(HCRYPTPROV hProv, ALG_ID Algid, HCRYPTKEY hKey, DWORD dwFlags,
                      HCRYPTHASH* phHash) {
     if (!registry().provider(hProv)) {
         return fail(NTE_BAD_UID);
@@ -52,7 +52,7 @@ BOOL CryptCreateHash(HCRYPTPROV hProv, ALG_ID Algid, HCRYPTKEY hKey, DWORD dwFla
     return TRUE;
 }
 
-BOOL CryptHashData(HCRYPTHASH hHash, const BYTE* pbData, DWORD dwDataLen, DWORD /*dwFlags*/) {
+BOOL softgost::hashData(HCRYPTHASH hHash, const BYTE* pbData, DWORD dwDataLen, DWORD /*dwFlags*/) {
     auto h = registry().hash(hHash);
     if (!h) {
         return fail(NTE_BAD_HASH);
@@ -70,7 +70,7 @@ BOOL CryptHashData(HCRYPTHASH hHash, const BYTE* pbData, DWORD dwDataLen, DWORD 
     return TRUE;
 }
 
-BOOL CryptGetHashParam(HCRYPTHASH hHash, DWORD dwParam, BYTE* pbData, DWORD* pdwDataLen,
+BOOL softgost::getHashParam(HCRYPTHASH hHash, DWORD dwParam, BYTE* pbData, DWORD* pdwDataLen,
                        DWORD /*dwFlags*/) {
     auto h = registry().hash(hHash);
     if (!h) {
@@ -104,12 +104,12 @@ BOOL CryptGetHashParam(HCRYPTHASH hHash, DWORD dwParam, BYTE* pbData, DWORD* pdw
     }
 }
 
-BOOL CryptDestroyHash(HCRYPTHASH hHash) {
+BOOL softgost::destroyHash(HCRYPTHASH hHash) {
     return registry().removeHash(hHash) ? TRUE : fail(NTE_BAD_HASH);
 }
 
-BOOL CryptSignHashA(HCRYPTHASH hHash, DWORD dwKeySpec, LPCSTR /*szDescription*/, DWORD /*dwFlags*/,
-                    BYTE* pbSignature, DWORD* pdwSigLen) {
+BOOL softgost::signHash(HCRYPTHASH hHash, DWORD dwKeySpec, DWORD /*dwFlags*/, BYTE* pbSignature,
+                        DWORD* pdwSigLen) {
     auto h = registry().hash(hHash);
     if (!h) {
         return fail(NTE_BAD_HASH);
@@ -147,8 +147,8 @@ BOOL CryptSignHashA(HCRYPTHASH hHash, DWORD dwKeySpec, LPCSTR /*szDescription*/,
     return TRUE;
 }
 
-BOOL CryptVerifySignatureA(HCRYPTHASH hHash, const BYTE* pbSignature, DWORD dwSigLen,
-                           HCRYPTKEY hPubKey, LPCSTR /*szDescription*/, DWORD /*dwFlags*/) {
+BOOL softgost::verifySignature(HCRYPTHASH hHash, const BYTE* pbSignature, DWORD dwSigLen, HCRYPTKEY hPubKey,
+                               DWORD /*dwFlags*/) {
     auto h = registry().hash(hHash);
     if (!h) {
         return fail(NTE_BAD_HASH);
@@ -172,4 +172,26 @@ BOOL CryptVerifySignatureA(HCRYPTHASH hHash, const BYTE* pbSignature, DWORD dwSi
         return fail(NTE_BAD_SIGNATURE);
     }
     return TRUE;
+}
+
+BOOL softgost::setHashParam(HCRYPTHASH hHash, DWORD dwParam, const BYTE* pbData, DWORD /*dwFlags*/) {
+    auto h = registry().hash(hHash);
+    if (!h) {
+        return fail(NTE_BAD_HASH);
+    }
+    if (dwParam != HP_HASHVAL) {
+        return fail(NTE_BAD_TYPE);
+    }
+    if (!pbData) {
+        return fail(ERROR_INVALID_PARAMETER);
+    }
+    std::lock_guard<std::mutex> lock(h->mutex);
+    h->value.assign(pbData, pbData + h->info->size);
+    h->finished = true;
+    return TRUE;
+}
+
+HCRYPTPROV softgost::ownerOfHash(HCRYPTHASH hHash) {
+    auto h = registry().hash(hHash);
+    return h ? h->owner : 0;
 }

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/csp/CertParse.h"
+#include "softgost/provider/CertParse.h"
 
 namespace plcsp {
 

@@ -1,4 +1,4 @@
-#include "platform/csp/Asn1Decode.h"
+#include "platform/crypt32/Asn1Decode.h"
 
 #include <openssl/asn1.h>
 #include <openssl/objects.h>
@@ -10,7 +10,7 @@
 #include <memory>
 #include <string>
 
-#include "platform/gost/GostParams.h"
+#include "softgost/gost/GostParams.h"
 
 namespace plcsp {
 

@@ -14,8 +14,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "platform/gost/GcryptSupport.h"
-#include "platform/gost/GostParams.h"
+#include "softgost/gost/GcryptSupport.h"
+#include "softgost/gost/GostParams.h"
 
 namespace plcsp {
 

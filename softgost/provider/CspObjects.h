@@ -15,9 +15,10 @@
 #include <utility>
 #include <vector>
 
-#include "platform/gost/Gost28147.h"
-#include "platform/gost/GostParams.h"
+#include "softgost/gost/Gost28147.h"
+#include "softgost/gost/GostParams.h"
 #include "platform/wincrypt.h"
+#include "softgost/provider/ProviderApi.h"
 
 namespace plcsp {
 

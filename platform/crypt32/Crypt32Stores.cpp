@@ -20,9 +20,9 @@
 #include <set>
 #include <vector>
 
-#include "platform/csp/CertContexts.h"
-#include "platform/csp/CspObjects.h"
-#include "platform/csp/KeyContainerStore.h"
+#include "platform/crypt32/CertContexts.h"
+#include "softgost/provider/CspObjects.h"
+#include "softgost/provider/KeyContainerStore.h"
 
 using namespace plcsp;
 

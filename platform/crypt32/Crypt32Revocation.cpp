@@ -22,9 +22,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/csp/CrlCheck.h"
-#include "platform/csp/CspObjects.h"
-#include "platform/csp/KeyContainerStore.h"
+#include "platform/crypt32/CrlCheck.h"
+#include "softgost/provider/CspObjects.h"
+#include "softgost/provider/KeyContainerStore.h"
 
 using namespace plcsp;
 

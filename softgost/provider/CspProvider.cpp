@@ -2,8 +2,8 @@
 // CryptReleaseContext, CryptGetProvParam, CryptGetUserKey.
 #include <cstring>
 
-#include "platform/csp/CspObjects.h"
-#include "platform/csp/KeyContainerStore.h"
+#include "softgost/provider/CspObjects.h"
+#include "softgost/provider/KeyContainerStore.h"
 
 using namespace plcsp;
 
@@ -41,7 +41,7 @@ BOOL enumContainers(Provider& prov, BYTE* out, DWORD* len, DWORD flags) {
 
 }  // namespace
 
-BOOL CryptAcquireContextA(HCRYPTPROV* phProv, LPCSTR szContainer, LPCSTR /*szProvider*/,
+BOOL softgost::acquireContext(HCRYPTPROV* phProv, LPCSTR szContainer,
                           DWORD dwProvType, DWORD dwFlags) {
     if (!phProv) {
         return fail(ERROR_INVALID_PARAMETER);
@@ -94,14 +94,14 @@ BOOL CryptAcquireContextA(HCRYPTPROV* phProv, LPCSTR szContainer, LPCSTR /*szPro
     return TRUE;
 }
 
-BOOL CryptReleaseContext(HCRYPTPROV hProv, DWORD dwFlags) {
+BOOL softgost::releaseContext(HCRYPTPROV hProv, DWORD dwFlags) {
     if (dwFlags != 0) {
         return fail(NTE_BAD_FLAGS);
     }
     return registry().removeProvider(hProv) ? TRUE : fail(NTE_BAD_UID);
 }
 
-BOOL CryptGetProvParam(HCRYPTPROV hProv, DWORD dwParam, BYTE* pbData, DWORD* pdwDataLen,
+BOOL softgost::getProvParam(HCRYPTPROV hProv, DWORD dwParam, BYTE* pbData, DWORD* pdwDataLen,
                        DWORD dwFlags) {
     auto prov = registry().provider(hProv);
     if (!prov) {
@@ -135,7 +135,7 @@ BOOL CryptGetProvParam(HCRYPTPROV hProv, DWORD dwParam, BYTE* pbData, DWORD* pdw
     }
 }
 
-BOOL CryptGetUserKey(HCRYPTPROV hProv, DWORD dwKeySpec, HCRYPTKEY* phUserKey) {
+BOOL softgost::getUserKey(HCRYPTPROV hProv, DWORD dwKeySpec, HCRYPTKEY* phUserKey) {
     auto prov = registry().provider(hProv);
     if (!prov) {
         return fail(NTE_BAD_UID);
@@ -156,5 +156,27 @@ BOOL CryptGetUserKey(HCRYPTPROV hProv, DWORD dwKeySpec, HCRYPTKEY* phUserKey) {
     key->owner = hProv;
     key->pair = std::move(pair);
     *phUserKey = registry().addKey(std::move(key));
+    return TRUE;
+}
+
+BOOL softgost::setProvParam(HCRYPTPROV hProv, DWORD /*dwParam*/, const BYTE* /*pbData*/, DWORD /*dwFlags*/) {
+    if (!registry().provider(hProv)) {
+        return fail(NTE_BAD_UID);
+    }
+    // No provider parameter can be changed (a PIN, a window handle): the
+    // software provider asks nobody for anything.
+    return fail(NTE_BAD_TYPE);
+}
+
+BOOL softgost::genRandom(HCRYPTPROV hProv, DWORD dwLen, BYTE* pbBuffer) {
+    if (!registry().provider(hProv)) {
+        return fail(NTE_BAD_UID);
+    }
+    if (!pbBuffer && dwLen != 0) {
+        return fail(ERROR_INVALID_PARAMETER);
+    }
+    if (dwLen) {
+        gcry_randomize(pbBuffer, dwLen, GCRY_STRONG_RANDOM);
+    }
     return TRUE;
 }

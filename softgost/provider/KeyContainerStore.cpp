@@ -1,4 +1,4 @@
-#include "platform/csp/KeyContainerStore.h"
+#include "softgost/provider/KeyContainerStore.h"
 
 #include <dirent.h>
 #include <fcntl.h>

@@ -1,4 +1,4 @@
-#include "platform/csp/CrlCheck.h"
+#include "platform/crypt32/CrlCheck.h"
 
 #include <openssl/asn1.h>
 #include <openssl/bio.h>

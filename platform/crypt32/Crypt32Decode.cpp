@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/csp/Asn1Decode.h"
-#include "platform/csp/CspObjects.h"
+#include "platform/crypt32/Asn1Decode.h"
+#include "softgost/provider/CspObjects.h"
 
 using namespace plcsp;
 

@@ -1,4 +1,4 @@
-#include "platform/gost/Gost28147.h"
+#include "softgost/gost/Gost28147.h"
 
 #include <cstdint>
 #include <cstring>

@@ -16,8 +16,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "platform/csp/CspObjects.h"
-#include "platform/gost/GostEc.h"
+#include "softgost/provider/CspObjects.h"
+#include "softgost/gost/GostEc.h"
 
 using namespace plcsp;
 
@@ -231,7 +231,7 @@ BOOL importSimple(HCRYPTPROV hProv, const BYTE* p, DWORD n, HCRYPTKEY hPubKey, D
 
 }  // namespace
 
-BOOL CryptExportKey(HCRYPTKEY hKey, HCRYPTKEY hExpKey, DWORD dwBlobType, DWORD /*dwFlags*/,
+BOOL softgost::exportKey(HCRYPTKEY hKey, HCRYPTKEY hExpKey, DWORD dwBlobType, DWORD /*dwFlags*/,
                     BYTE* pbData, DWORD* pdwDataLen) {
     auto key = registry().key(hKey);
     if (!key) {
@@ -261,7 +261,7 @@ BOOL CryptExportKey(HCRYPTKEY hKey, HCRYPTKEY hExpKey, DWORD dwBlobType, DWORD /
     return exportSimple(*key, *exp, pbData, pdwDataLen);
 }
 
-BOOL CryptImportKey(HCRYPTPROV hProv, const BYTE* pbData, DWORD dwDataLen, HCRYPTKEY hPubKey,
+BOOL softgost::importKey(HCRYPTPROV hProv, const BYTE* pbData, DWORD dwDataLen, HCRYPTKEY hPubKey,
                     DWORD dwFlags, HCRYPTKEY* phKey) {
     if (!registry().provider(hProv)) {
         return fail(NTE_BAD_UID);

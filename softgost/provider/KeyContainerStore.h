@@ -28,7 +28,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/gost/GcryptSupport.h"
+#include "softgost/gost/GcryptSupport.h"
 #include "platform/win32.h"
 
 namespace plcsp {

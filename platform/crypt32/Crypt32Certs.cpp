@@ -11,10 +11,10 @@
 #include <mutex>
 #include <unordered_map>
 
-#include "platform/csp/CertContexts.h"
-#include "platform/csp/CertParse.h"
-#include "platform/csp/CspObjects.h"
-#include "platform/csp/KeyContainerStore.h"
+#include "platform/crypt32/CertContexts.h"
+#include "softgost/provider/CertParse.h"
+#include "softgost/provider/CspObjects.h"
+#include "softgost/provider/KeyContainerStore.h"
 
 using namespace plcsp;
 

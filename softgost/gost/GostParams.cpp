@@ -1,4 +1,4 @@
-#include "platform/gost/GostParams.h"
+#include "softgost/gost/GostParams.h"
 
 #include <gcrypt.h>
 
