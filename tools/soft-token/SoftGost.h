@@ -5,8 +5,8 @@
 
 #include <string>
 
-#include "platform/gost/GostEc.h"
-#include "platform/gost/GostParams.h"
+#include "softgost/gost/GostEc.h"
+#include "softgost/gost/GostParams.h"
 #include "tools/soft-token/SoftToken.h"
 
 namespace softtoken {

@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "crypto/Pkcs11Gost.h"
-#include "platform/gost/GcryptSupport.h"
-#include "platform/gost/Gost28147.h"
+#include "softgost/gost/GcryptSupport.h"
+#include "softgost/gost/Gost28147.h"
 #include "tools/soft-token/SoftTokenConfig.h"
 
 namespace softtoken {
