@@ -8,7 +8,6 @@
 //   node tests/e2e/certs.mjs build/pellamo
 import assert from 'node:assert/strict';
 import { execFileSync } from 'node:child_process';
-import crypto from 'node:crypto';
 import fs from 'node:fs';
 import path from 'node:path';
 
@@ -92,7 +91,8 @@ const OGRNIP_ATTR = '1.2.643.100.5';
 const person = (cn, extra = {}) => ({ '2.5.4.3': cn, '2.5.4.4': 'Петров', '2.5.4.42': 'Пётр Петрович', [INN_ATTR]: '503214967066', ...extra });
 
 // Installs a certificate issued by the peer for a new key of kind into the
-// key folder: the key container and the personal store "MY".
+// key folder: the key container, and the certificate in the personal store
+// "MY" of the program's host, linked to the container.
 async function installCert(peer, cspDir, { kind = 80, container, subject, query = {} }) {
   const q = new URLSearchParams({ kind: String(kind), ...query });
   const lines = Object.entries(subject).map(([oid, v]) => `${oid}=${v}`).join('\n');
@@ -104,11 +104,7 @@ async function installCert(peer, cspDir, { kind = 80, container, subject, query 
   const dir = path.join(cspDir, 'containers', containerFolder(cp1251(container)));
   fs.mkdirSync(dir, { recursive: true, mode: 0o700 });
   fs.writeFileSync(path.join(dir, 'key'), keyFile, { mode: 0o600 });
-  const store = path.join(cspDir, 'stores', 'MY');
-  fs.mkdirSync(store, { recursive: true });
-  const seq = fs.readdirSync(store).filter((n) => n.endsWith('.der')).length;
-  const sha1 = crypto.createHash('sha1').update(der).digest('hex');
-  fs.writeFileSync(path.join(store, `${String(seq).padStart(8, '0')}-${sha1}.der`), der);
+  await prog.host.storeAdd(cspDir, der, container, kind);
   return { der, kind, container, read: readCert(der) };
 }
 
@@ -257,8 +253,8 @@ await runCases([
     }
     const crl = await peer.control('crl?generation=2012&serials=5a00c0ffee');
     assert.equal(crl.status, 200);
-    fs.mkdirSync(path.join(cspDir, 'crls'), { recursive: true });
-    fs.writeFileSync(path.join(cspDir, 'crls', 'ca2012.crl'), crl.body);
+    const noCrl = await prog.host.installCrl(cspDir, 'ca2012.crl', crl.body);
+    if (noCrl) prog.host.skip(`the revoked certificate's status: ${noCrl}`);
 
     const r = await client.send(CMD.list);
     assert.equal(r.result, 0);
@@ -273,7 +269,7 @@ await runCases([
       assert.equal(rec.person, `${s['2.5.4.4'] ?? ''} ${s['2.5.4.42'] ?? ''}`, name);
       assert.equal(rec.kind, expectedKind(s), name);
       assert.equal(rec.validTo, cert.read.validTo, name);
-      assert.equal(rec.status, cert.status, name);
+      if (!(name === 'revoked' && noCrl)) assert.equal(rec.status, cert.status, name);
       cert.index = rec.index;
     }
     assert.equal(list.find((x) => x.index === installed.noNames.index).person, ' ');

@@ -7,6 +7,7 @@
 //
 //   node tests/e2e/request.mjs <path-to-pellamo>
 import assert from 'node:assert/strict';
+import crypto from 'node:crypto';
 import fs from 'node:fs';
 import path from 'node:path';
 import {
@@ -106,10 +107,8 @@ function uuidOf(body) {
 const containerDir = (name) =>
   path.join(prog.cspDir, 'containers', [...cp1251(name)].map((b) => (/[A-Za-z0-9_-]/.test(String.fromCharCode(b)) ? String.fromCharCode(b) : '%' + b.toString(16).toUpperCase().padStart(2, '0'))).join(''));
 
-const storeFiles = () => {
-  const dir = path.join(prog.cspDir, 'stores', 'MY');
-  return fs.existsSync(dir) ? fs.readdirSync(dir).map((f) => fs.readFileSync(path.join(dir, f))) : [];
-};
+// The certificates of the personal store "MY" (DER), as the program's host keeps it.
+const storeFiles = async () => (await prog.host.storeList(prog.cspDir)).map((c) => c.der);
 
 // An envelope, its card fetched (120) and a request made (124, 122): the
 // reply fields of 122.
@@ -125,6 +124,17 @@ async function makeRequest(kind, container, { status = 'active' } = {}) {
   const out = { id, pin, card, convertId: r.str(), csp: r.i32(), unique: r.str(), packet: r.blob() };
   r.end();
   return out;
+}
+
+// Windows' own crypt32 finds the key container of a certificate the program
+// installed in "MY" (its CERT_KEY_PROV_INFO): what other Windows programs
+// signing with it rely on.
+async function assertKeyLinked(der, container, kind) {
+  const sha1 = crypto.createHash('sha1').update(der).digest('hex');
+  const key = await prog.host.acquire(sha1);
+  assert.equal(key.error, undefined, `CryptAcquireCertificatePrivateKey on the installed certificate: ${key.error}`);
+  assert.ok([container, '\\\\.\\FILES\\' + container].includes(key.container), `container ${key.container}`);
+  assert.equal(key.provType, kind, 'the provider type of the kind');
 }
 
 async function postRequest(packet) {
@@ -174,12 +184,13 @@ async function requestCycle(kind, container) {
   assert.match(text, /7707083893/);
   for (const o of q.card.oids) assert.ok(text.includes(OID_TEXT[o]), `purpose ${OID_TEXT[o]} in the request`);
 
-  const before = storeFiles().length;
+  const before = (await storeFiles()).length;
   await expectResult(126, enc.cat(enc.str(uuid), enc.str(container), enc.i32(kind)), 0);
   const installed = fs.readFileSync(path.join(containerDir(container), 'certificate.der'));
-  const store = storeFiles();
+  const store = await storeFiles();
   assert.equal(store.length, before + 1, 'one certificate added to the personal store');
   assert.ok(store.some((c) => c.equals(installed)), 'the container certificate is in the store');
+  if (prog.host.isWine) await assertKeyLinked(installed, container, kind);
   return { uuid, text };
 }
 
@@ -206,10 +217,10 @@ test('152 installs a certificate the page holds in the container only', async ()
   const q = await makeRequest(80, 'target152');
   const uuid = await postRequest(q.packet);
   const cert = (await peer.control(`certificate/${uuid}`)).body;
-  const before = storeFiles().length;
+  const before = (await storeFiles()).length;
   await expectResult(152, enc.cat(enc.blob(cert), enc.str('target152'), enc.i32(80)), 0);
   assert.ok(fs.readFileSync(path.join(containerDir('target152'), 'certificate.der')).equals(cert));
-  assert.equal(storeFiles().length, before, 'the personal store is unchanged');
+  assert.equal((await storeFiles()).length, before, 'the personal store is unchanged');
   await expectResult(152, enc.cat(enc.blob(cert), enc.str('nobody152'), enc.i32(80)), 72);
   await expectResult(152, enc.cat(enc.blob(Buffer.from('not a certificate')), enc.str('target152'), enc.i32(80)), 44);
 });
@@ -245,10 +256,10 @@ test('a rejected answer gives 34, removes the key pair and adds nothing', async 
   const uuid = await postRequest(q.packet);
   await peer.control('hold/off');
   await peer.control(`reject/${uuid}?response=3`);
-  const before = storeFiles().length;
+  const before = (await storeFiles()).length;
   await expectResult(126, enc.cat(enc.str(uuid), enc.str('rejected126'), enc.i32(80)), 34);
   assert.ok(!fs.existsSync(path.join(containerDir('rejected126'), 'key')), 'the key pair is removed');
-  assert.equal(storeFiles().length, before);
+  assert.equal((await storeFiles()).length, before);
 });
 
 test('two connections run 122 and 126 at the same time, repeatedly', async () => {
@@ -431,11 +442,11 @@ async function renewal(kind, container, newKind = kind) {
   const released = (await expectResult(44, enc.str(uuid), 0)).reader();
   const newCert = Buffer.from(released.blob());
   released.end();
-  const before = storeFiles().length;
+  const before = (await storeFiles()).length;
   await expectResult(28, enc.cat(enc.str(uuid), enc.str(oldName), enc.str(newName), enc.i32(kind)), 0);
   assert.ok(fs.readFileSync(path.join(containerDir(generated), 'certificate.der')).equals(newCert));
   assert.ok(fs.existsSync(path.join(containerDir(container), 'key')), 'a CryptoAPI kind keeps the old container');
-  const store = storeFiles();
+  const store = await storeFiles();
   assert.equal(store.length, before + 1);
   assert.ok(store.some((c) => c.equals(oldCert)) && store.some((c) => c.equals(newCert)), 'the store holds both');
   return { packet, newCert };

@@ -14,10 +14,12 @@ import os from 'node:os';
 import path from 'node:path';
 import { fileURLToPath } from 'node:url';
 import WebSocket from 'ws';
+import { hostFor } from './lib/host.mjs';
 
 const here = path.dirname(fileURLToPath(import.meta.url));
 const PORT = 3000;
 const URL = `ws://127.0.0.1:${PORT}/`;
+const host = hostFor(process.argv[2] ?? '');
 const catalog = JSON.parse(fs.readFileSync(path.join(here, 'catalog.json'), 'utf8'));
 
 // ---------------------------------------------------------------- wire format
@@ -84,16 +86,17 @@ function writeLoopbackSettings(dir) {
   fs.writeFileSync(path.join(dir, 'data', 'settings.dat'), file);
 }
 
-// Starts the program in a new temporary directory. The output streams are
-// always drained, so that a chatty program never blocks on a full pipe.
-// With closeOutput the reading ends of both pipes are closed at once: every
-// write of the program to them then fails.
+// Starts the program in a new temporary directory (on its host: see
+// lib/host.mjs). The output streams are always drained, so that a chatty
+// program never blocks on a full pipe. With closeOutput the reading ends of
+// both pipes are closed at once: every write of the program to them then
+// fails.
 function startProgram(program, { shellPrefix, closeOutput } = {}) {
   const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'pellamo-e2e-'));
   writeLoopbackSettings(dir);
   const child = shellPrefix
     ? spawn('/bin/sh', ['-c', `${shellPrefix}; exec "$0"`, program], { cwd: dir, stdio: ['ignore', 'pipe', 'pipe'] })
-    : spawn(program, [], { cwd: dir, stdio: ['ignore', 'pipe', 'pipe'] });
+    : hostFor(program).spawn([], { cwd: dir });
   const proc = { child, dir, stdout: '', stderr: '', exited: null };
   if (closeOutput) {
     child.stdout.destroy();
@@ -112,9 +115,12 @@ function startProgram(program, { shellPrefix, closeOutput } = {}) {
   return proc;
 }
 
+// Ends the program with its host's end request for SIGTERM and SIGINT (the
+// Windows program has no signals: WM_CLOSE), other signals as they are.
 async function stopProgram(proc, signal = 'SIGTERM', timeoutMs = 10000) {
   if (proc.exited) return proc.exited;
-  proc.child.kill(signal);
+  if (signal === 'SIGTERM' || signal === 'SIGINT') await host.requestEnd(proc.child);
+  else proc.child.kill(signal);
   let timer;
   const outcome = await Promise.race([
     proc.exit,
@@ -148,7 +154,7 @@ function handshakeSucceeds() {
   });
 }
 
-async function waitUntilServing(proc, timeoutMs = 15000) {
+async function waitUntilServing(proc, timeoutMs = host.startupMs) {
   const deadline = Date.now() + timeoutMs;
   while (Date.now() < deadline) {
     if (proc.exited) throw new Error(`program exited early: ${JSON.stringify(proc.exited)}\n${proc.stderr}`);
@@ -443,7 +449,7 @@ processTest('with the port taken, three bind attempts then "listen" and the prog
   const second = startProgram(program);
   try {
     const started = Date.now();
-    await waitForOutput(second, /^listen: .+$/m, 10000);
+    await waitForOutput(second, /^listen: .+$/m, Math.max(10000, host.startupMs));
     const elapsed = Date.now() - started;
     assert.ok(elapsed >= 1800, `"listen" reported after ${elapsed} ms, expected about 2 s of bind attempts`);
     assert.deepEqual(serviceReports(second), [second.stderr.match(/^listen: .+$/m)[0]]);
@@ -461,7 +467,7 @@ processTest('the service reported no failure for the cases above', async (progra
   assert.deepEqual(serviceReports(main), []);
 });
 
-processTest('SIGTERM ends the program with status 0', async (program, main) => {
+processTest(`${host.endName} ends the program with status 0`, async (program, main) => {
   // Leave a connection open: the program must still end promptly.
   const c = await Client.open();
   await assertStillServed(c);
@@ -472,7 +478,8 @@ processTest('SIGTERM ends the program with status 0', async (program, main) => {
 processTest('a restarted program binds the port at once', async (program) => {
   const again = startProgram(program);
   try {
-    await waitUntilServing(again, 1500);
+    // At once: no bind retries, whatever the host needs to start a process.
+    await waitUntilServing(again, host.isWine ? host.startupMs : 1500);
     await withClient((c) => assertStillServed(c));
     assert.deepEqual(serviceReports(again), []);
     assert.deepEqual(await stopProgram(again), { code: 0, signal: null });
@@ -506,6 +513,7 @@ processTest('writing to an error stream nobody reads does not end the program', 
 });
 
 processTest('accept failures (no descriptors left) are retried without flooding', async (program) => {
+  if (host.skip('ulimit -n is a limit of Linux processes')) return;
   const limited = startProgram(program, { shellPrefix: 'ulimit -n 48' });
   const clients = [];
   try {
@@ -578,6 +586,7 @@ async function main() {
     console.log(`FAIL start-up\n     ${e && e.stack ? e.stack : e}`);
   } finally {
     for (const proc of [...children]) cleanUp(proc);
+    await host.finish();
   }
   console.log(`${passed} passed, ${failed} failed`);
   process.exitCode = failed ? 1 : 0;

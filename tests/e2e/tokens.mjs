@@ -13,7 +13,8 @@ import { execFileSync } from 'node:child_process';
 import fs from 'node:fs';
 import path from 'node:path';
 
-import { connect, enc, peerPath, Reader, runCases, startPeer, startProgram, stop, tempDir } from './lib/harness.mjs';
+import { connect, enc, hostFor, peerPath, Reader, runCases, startPeer, startProgram, stop, tempDir } from './lib/harness.mjs';
+import { TOKEN_MODULE_MATCH } from './lib/host.mjs';
 import { cardBytes, envelopeId, envelopePin } from './lib/card.mjs';
 import WebSocket from 'ws';
 
@@ -22,24 +23,33 @@ if (!program) {
   console.error('usage: node tests/e2e/tokens.mjs <path-to-pellamo>');
   process.exit(2);
 }
+const host = hostFor(program);
+// The Linux module: what pkcs11-tool loads (and the Linux program too).
+if (host.isWine && !process.env.SOFT_TOKEN) {
+  console.error('set SOFT_TOKEN to the Linux build\'s libpellamo-softtoken.so to test pellamo.exe');
+  process.exit(2);
+}
 const softToken = path.resolve(
   process.env.SOFT_TOKEN ?? path.join(path.dirname(program), 'tools', 'soft-token', 'libpellamo-softtoken.so'),
 );
 
 // ------------------------------------------------------------ the tokens
 
+// One slot per module, matched by the module's file name: the vendor names
+// the Windows program loads from system32, and Linux copies under the same
+// names (lib/host.mjs).
 const work = tempDir('pellamo-tokens-');
-for (const name of ['jacarta', 'rutoken']) fs.copyFileSync(softToken, path.join(work, `${name}-softtoken.so`));
+const tokens = host.tokenSetup(work, softToken);
 const tokenDir = path.join(work, 'tokens');
 const config = path.join(work, 'softtoken.conf');
+const [jcModule, rtModule] = [TOKEN_MODULE_MATCH.jacarta, TOKEN_MODULE_MATCH.rutoken];
 fs.writeFileSync(
   config,
-  '[slot]\nlabel = E2E JaCarta\nmodel = JaCarta GOST 2.0\npin = 4719360825\nwrapped-key = 44\nmodule = jacarta\nfolder = jacarta\n' +
-    '[slot]\nlabel = E2E Rutoken\nmodel = Rutoken ECP\npin = 58203716\nwrapped-key = 36\nmodule = rutoken\nfolder = rutoken\n',
+  `[slot]\nlabel = E2E JaCarta\nmodel = JaCarta GOST 2.0\npin = 4719360825\nwrapped-key = 44\nmodule = ${jcModule}\nfolder = jacarta\n` +
+    `[slot]\nlabel = E2E Rutoken\nmodel = Rutoken ECP\npin = 58203716\nwrapped-key = 36\nmodule = ${rtModule}\nfolder = rutoken\n`,
 );
 const tokenEnv = {
-  PELLAMO_PKCS11_JACARTA: path.join(work, 'jacarta-softtoken.so'),
-  PELLAMO_PKCS11_RUTOKEN: path.join(work, 'rutoken-softtoken.so'),
+  ...tokens.env,
   PELLAMO_SOFTTOKEN_DIR: tokenDir,
   PELLAMO_SOFTTOKEN_CONFIG: config,
 };
@@ -54,7 +64,7 @@ const asanPreload = process.env.PELLAMO_ASAN_RUNTIME
 // client of the same token files).
 function tokenObjects(device) {
   const pin = device === 'jacarta' ? '4719360825' : '58203716';
-  const out = execFileSync('pkcs11-tool', ['--module', tokenEnv[`PELLAMO_PKCS11_${device.toUpperCase()}`], '--login', '--pin', pin, '--list-objects'], {
+  const out = execFileSync('pkcs11-tool', ['--module', tokens.modules[device], '--login', '--pin', pin, '--list-objects'], {
     env: { ...process.env, ...tokenEnv, ...asanPreload },
     stdio: ['ignore', 'pipe', 'pipe'],
   }).toString('utf8');
@@ -324,8 +334,8 @@ await runCases([
     await stop(prog.proc);
     fs.writeFileSync(
       config,
-      '[slot]\nmodel = JaCarta GOST 2.0\npin = 1111111111\nmodule = jacarta\nfolder = jacarta\n' +
-        '[slot]\ntoken = absent\nmodule = rutoken\n',
+      `[slot]\nmodel = JaCarta GOST 2.0\npin = 1111111111\nmodule = ${jcModule}\nfolder = jacarta\n` +
+        `[slot]\ntoken = absent\nmodule = ${rtModule}\n`,
     );
     prog = await startProgram(program, { transportPort: peer.port, env: tokenEnv, dir: prog.dir, cspDir: prog.cspDir });
     page = await connect();

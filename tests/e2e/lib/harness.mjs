@@ -13,6 +13,9 @@ import os from 'node:os';
 import path from 'node:path';
 import { fileURLToPath } from 'node:url';
 import WebSocket from 'ws';
+import { finishHosts, hostFor } from './host.mjs';
+
+export { hostFor } from './host.mjs';
 
 const here = path.dirname(fileURLToPath(import.meta.url));
 export const repoRoot = path.resolve(here, '..', '..', '..');
@@ -116,8 +119,8 @@ export function tempDir(prefix = 'pellamo-e2e-') {
   return dir;
 }
 
-function track(child, name) {
-  const proc = { child, name, stdout: '', stderr: '', exited: null };
+function track(child, name, host = null) {
+  const proc = { child, name, host, stdout: '', stderr: '', exited: null };
   child.stdout.setEncoding('utf8');
   child.stderr.setEncoding('utf8');
   child.stdout.on('data', (d) => (proc.stdout += d));
@@ -153,9 +156,17 @@ export function portAccepts(port, host = '127.0.0.1') {
   });
 }
 
+// Ends a process: SIGTERM (or the signal given); for the program, the end
+// request of its host (SIGTERM on Linux, WM_CLOSE under wine), SIGKILL after
+// timeoutMs.
 export async function stop(proc, signal = 'SIGTERM', timeoutMs = 5000) {
   if (proc.exited) return proc.exited;
-  proc.child.kill(signal);
+  if (proc.host && signal !== 'SIGKILL') {
+    await proc.host.requestEnd(proc.child);
+    timeoutMs = Math.max(timeoutMs, proc.host.isWine ? 15000 : 0);
+  } else {
+    proc.child.kill(signal);
+  }
   const timer = sleep(timeoutMs).then(() => null);
   const outcome = await Promise.race([proc.exit, timer]);
   if (outcome) return outcome;
@@ -165,6 +176,7 @@ export async function stop(proc, signal = 'SIGTERM', timeoutMs = 5000) {
 
 export async function stopAll() {
   await Promise.all([...children].map((p) => stop(p)));
+  await finishHosts();
   for (const dir of tempDirs) fs.rmSync(dir, { recursive: true, force: true });
   tempDirs.clear();
 }
@@ -174,7 +186,11 @@ process.on('exit', () => {
 });
 
 // The peer binary next to the program in the build tree, unless given.
+// The Windows program has no Linux build tree beside it: CA_PEER names the peer.
 export function peerPath(programPath) {
+  if (!process.env.CA_PEER && hostFor(programPath).isWine) {
+    throw new Error('set CA_PEER to the Linux build\'s tools/ca-peer/ca-peer to test pellamo.exe');
+  }
   return path.resolve(process.env.CA_PEER ?? path.join(path.dirname(programPath), 'tools', 'ca-peer', 'ca-peer'));
 }
 
@@ -279,9 +295,11 @@ export function settingsFile(host, port) {
 // Starts the program in a new working directory whose settings name the
 // transport server host:port (a closed loopback port when none is given, so
 // that the start-up update check fails at once) and with a key folder of its
-// own (PELLAMO_CSP_DIR). Resolves once port 3000 accepts connections.
-// Returns { proc, dir, cspDir }.
+// own (PELLAMO_CSP_DIR). A new key folder comes with an empty personal store
+// (wine keeps the store per prefix: it is emptied). Resolves once port 3000
+// accepts connections. Returns { proc, dir, cspDir, host }.
 export async function startProgram(program, { transportPort = 9, host = '127.0.0.1', cspDir, env = {}, dir } = {}) {
+  const where = hostFor(program);
   const work = dir ?? tempDir('pellamo-prog-');
   const keys = cspDir ?? path.join(work, 'csp');
   fs.mkdirSync(path.join(work, 'data'), { recursive: true });
@@ -289,15 +307,12 @@ export async function startProgram(program, { transportPort = 9, host = '127.0.0
   if (!fs.existsSync(path.join(work, 'data', 'settings.dat'))) {
     fs.writeFileSync(path.join(work, 'data', 'settings.dat'), settingsFile(host, transportPort));
   }
-  const child = spawn(path.resolve(program), [], {
-    cwd: work,
-    stdio: ['ignore', 'pipe', 'pipe'],
-    env: { ...process.env, PELLAMO_CSP_DIR: keys, ...env },
-  });
-  const proc = track(child, 'pellamo');
-  await waitFor(async () => proc.exited || (await portAccepts(PLUGIN_PORT)), 'pellamo to listen on port 3000');
+  if (!cspDir) await where.storeReset(keys);
+  const child = where.spawn([], { cwd: work, env: { PELLAMO_CSP_DIR: keys, ...env } });
+  const proc = track(child, 'pellamo', where);
+  await waitFor(async () => proc.exited || (await portAccepts(PLUGIN_PORT)), 'pellamo to listen on port 3000', where.startupMs);
   if (proc.exited) throw new Error(`pellamo exited at start: ${JSON.stringify(proc.exited)} ${proc.stderr}`);
-  return { proc, dir: work, cspDir: keys };
+  return { proc, dir: work, cspDir: keys, host: where };
 }
 
 // ------------------------------------------------------------------- client
