@@ -1,5 +1,7 @@
-// X.509 decoding for the crypt32 calls, on OpenSSL's decoder. This header
-// holds no OpenSSL or CryptoAPI types so that either side can include it.
+// X.509 decoding for the crypt32 calls: on OpenSSL's decoder on Linux
+// (CertParse_posix.cpp), on crypt32's own on Windows (CertParse_win.cpp).
+// This header holds no OpenSSL or CryptoAPI types so that either side can
+// include it.
 #pragma once
 
 #include <cstddef>

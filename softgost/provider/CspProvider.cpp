@@ -1,6 +1,7 @@
 // Provider contexts of the software GOST provider: CryptAcquireContextA,
 // CryptReleaseContext, CryptGetProvParam, CryptGetUserKey.
 #include <cstring>
+#include <vector>
 
 #include "softgost/provider/CspObjects.h"
 #include "softgost/provider/KeyContainerStore.h"
@@ -11,7 +12,22 @@ namespace {
 
 // Version 1.0: minor in the first byte, major in the second.
 constexpr DWORD kProviderVersion = 0x00000100;
-const char kProviderName[] = "Pellamo Software GOST CSP";
+
+// One name per provider type: CryptoAPI registers a provider with one type
+// and refuses it for another. The names say that this is a development and
+// test provider.
+struct TypeName {
+    DWORD type;
+    const char* name;
+};
+const TypeName kProviderNames[] = {
+    {75, "Pellamo Development GOST R 34.10-2001 CSP"},
+    {80, "Pellamo Development GOST R 34.10-2012 (256) CSP"},
+    {81, "Pellamo Development GOST R 34.10-2012 (512) CSP"},
+    {2, "Pellamo Development GOST R 34.10-2001 CSP (type 2)"},
+    {77, "Pellamo Development GOST R 34.10-2012 (256) CSP (type 77)"},
+    {78, "Pellamo Development GOST R 34.10-2012 (512) CSP (type 78)"},
+};
 
 BOOL putText(const std::string& s, BYTE* out, DWORD* len) {
     return putOutput(s.c_str(), static_cast<DWORD>(s.size() + 1), out, len);
@@ -40,6 +56,23 @@ BOOL enumContainers(Provider& prov, BYTE* out, DWORD* len, DWORD flags) {
 }
 
 }  // namespace
+
+const char* softgost::providerName(DWORD provType) {
+    for (const auto& t : kProviderNames) {
+        if (t.type == provType) {
+            return t.name;
+        }
+    }
+    return nullptr;
+}
+
+std::vector<DWORD> softgost::providerTypes() {
+    std::vector<DWORD> types;
+    for (const auto& t : kProviderNames) {
+        types.push_back(t.type);
+    }
+    return types;
+}
 
 BOOL softgost::acquireContext(HCRYPTPROV* phProv, LPCSTR szContainer,
                           DWORD dwProvType, DWORD dwFlags) {
@@ -85,7 +118,7 @@ BOOL softgost::acquireContext(HCRYPTPROV* phProv, LPCSTR szContainer,
             return fail(NTE_BAD_KEYSET);
         }
         const DWORD e = loadKeyPair(name, prov->userKey);
-        if (e != 0 && e != NTE_NO_KEY) {
+        if (e != 0 && e != static_cast<DWORD>(NTE_NO_KEY)) {
             return fail(e);
         }
     }
@@ -117,7 +150,7 @@ BOOL softgost::getProvParam(HCRYPTPROV hProv, DWORD dwParam, BYTE* pbData, DWORD
         case PP_PROVTYPE:
             return putDword(prov->type, pbData, pdwDataLen);
         case PP_NAME:
-            return putText(kProviderName, pbData, pdwDataLen);
+            return putText(providerName(prov->type), pbData, pdwDataLen);
         case PP_CONTAINER:
             if (prov->verifyContext) {
                 return fail(NTE_BAD_KEYSET);

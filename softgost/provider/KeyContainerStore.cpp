@@ -1,17 +1,12 @@
 #include "softgost/provider/KeyContainerStore.h"
 
-#include <dirent.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
 
 #include "platform/wincrypt.h"
+#include "softgost/provider/ContainerFiles.h"
 
 namespace plcsp {
 
@@ -27,24 +22,6 @@ const char kCertFile[] = "certificate.der";
 std::mutex& storeMutex() {
     static std::mutex m;
     return m;
-}
-
-bool makeDirs(const std::string& path) {
-    std::string cur;
-    std::size_t pos = 0;
-    while (pos <= path.size()) {
-        std::size_t next = path.find('/', pos);
-        if (next == std::string::npos) {
-            next = path.size();
-        }
-        cur = path.substr(0, next);
-        if (!cur.empty() && ::mkdir(cur.c_str(), 0700) != 0 && errno != EEXIST) {
-            return false;
-        }
-        pos = next + 1;
-    }
-    struct stat st {};
-    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 std::string encodeName(const std::string& name) {
@@ -88,77 +65,13 @@ bool decodeName(const std::string& enc, std::string& out) {
     return !out.empty();
 }
 
-std::string containersDir() { return containers::rootDir() + "/containers"; }
+std::string containersDir() { return files::join(containers::rootDir(), "containers"); }
 
-std::string folderOf(const std::string& name) { return containersDir() + "/" + encodeName(name); }
+std::string folderOf(const std::string& name) { return files::join(containersDir(), encodeName(name)); }
 
-bool isDir(const std::string& path) {
-    struct stat st {};
-    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
+using files::isDir;
 
-// Writes the file atomically: temporary file, fsync, rename, fsync folder.
-DWORD writeFileAtomic(const std::string& dir, const char* file, const unsigned char* data,
-                      std::size_t n) {
-    const std::string tmp = dir + "/." + file + ".tmp";
-    const std::string dst = dir + "/" + file;
-    int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (fd < 0) {
-        return NTE_FAIL;
-    }
-    std::size_t done = 0;
-    while (done < n) {
-        ssize_t w = ::write(fd, data + done, n - done);
-        if (w < 0 && errno == EINTR) {
-            continue;
-        }
-        if (w <= 0) {
-            ::close(fd);
-            ::unlink(tmp.c_str());
-            return NTE_FAIL;
-        }
-        done += static_cast<std::size_t>(w);
-    }
-    if (::fsync(fd) != 0 || ::close(fd) != 0 || ::rename(tmp.c_str(), dst.c_str()) != 0) {
-        ::unlink(tmp.c_str());
-        return NTE_FAIL;
-    }
-    int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dfd >= 0) {
-        ::fsync(dfd);
-        ::close(dfd);
-    }
-    return 0;
-}
-
-// Reads a whole (small) file; into secure memory when it holds a secret.
-bool readFile(const std::string& path, SecureBytes& out) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        return false;
-    }
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || st.st_size < 0 || st.st_size > (1 << 20)) {
-        ::close(fd);
-        return false;
-    }
-    SecureBytes buf(static_cast<std::size_t>(st.st_size));
-    std::size_t done = 0;
-    while (done < buf.size()) {
-        ssize_t r = ::read(fd, buf.data() + done, buf.size() - done);
-        if (r < 0 && errno == EINTR) {
-            continue;
-        }
-        if (r <= 0) {
-            ::close(fd);
-            return false;
-        }
-        done += static_cast<std::size_t>(r);
-    }
-    ::close(fd);
-    out = std::move(buf);
-    return true;
-}
+constexpr std::size_t kMaxFileBytes = 1 << 20;
 
 // Bounded little-endian reader of the key file.
 struct Reader {
@@ -240,23 +153,22 @@ std::string rootDir() {
     if (const char* env = std::getenv("PELLAMO_CSP_DIR"); env && *env) {
         return env;
     }
-    if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg && *xdg == '/') {
-        return std::string(xdg) + "/pellamo/csp";
-    }
-    const char* home = std::getenv("HOME");
-    return std::string(home && *home ? home : "/tmp") + "/.local/share/pellamo/csp";
+    return files::defaultRoot();
 }
 
 DWORD create(const std::string& name) {
     std::lock_guard<std::mutex> lock(storeMutex());
-    if (!makeDirs(containersDir())) {
+    if (!files::makeDirs(containersDir())) {
         return NTE_FAIL;
     }
-    const std::string dir = folderOf(name);
-    if (::mkdir(dir.c_str(), 0700) != 0) {
-        return errno == EEXIST ? NTE_EXISTS : NTE_FAIL;
+    switch (files::makeDir(folderOf(name))) {
+        case files::MakeDir::Made:
+            return 0;
+        case files::MakeDir::Exists:
+            return NTE_EXISTS;
+        default:
+            return NTE_FAIL;
     }
-    return 0;
 }
 
 bool exists(const std::string& name) {
@@ -267,38 +179,26 @@ bool exists(const std::string& name) {
 DWORD remove(const std::string& name) {
     std::lock_guard<std::mutex> lock(storeMutex());
     const std::string dir = folderOf(name);
-    DIR* d = ::opendir(dir.c_str());
-    if (!d) {
+    if (!isDir(dir)) {
         return NTE_BAD_KEYSET;
     }
-    std::vector<std::string> files;
-    while (dirent* e = ::readdir(d)) {
-        if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0) {
-            files.emplace_back(e->d_name);
-        }
-    }
-    ::closedir(d);
-    for (const auto& f : files) {
-        ::unlink((dir + "/" + f).c_str());
-    }
-    return ::rmdir(dir.c_str()) == 0 ? 0 : NTE_FAIL;
+    return files::removeDirWithFiles(dir) ? 0 : NTE_FAIL;
 }
 
 std::vector<std::string> list() {
     std::lock_guard<std::mutex> lock(storeMutex());
     std::vector<std::string> names;
+    std::vector<std::string> entries;
     const std::string base = containersDir();
-    DIR* d = ::opendir(base.c_str());
-    if (!d) {
+    if (!files::listDir(base, entries)) {
         return names;
     }
-    while (dirent* e = ::readdir(d)) {
+    for (const auto& entry : entries) {
         std::string name;
-        if (e->d_name[0] != '.' && decodeName(e->d_name, name) && isDir(base + "/" + e->d_name)) {
+        if (entry[0] != '.' && decodeName(entry, name) && isDir(files::join(base, entry))) {
             names.push_back(name);
         }
     }
-    ::closedir(d);
     std::sort(names.begin(), names.end());
     return names;
 }
@@ -322,7 +222,7 @@ DWORD writeKey(const std::string& name, const StoredKey& key) {
     if (!isDir(dir)) {
         return NTE_BAD_KEYSET;
     }
-    return writeFileAtomic(dir, kKeyFile, buf.data(), buf.size());
+    return files::writeFileAtomic(dir, kKeyFile, buf.data(), buf.size()) ? 0 : NTE_FAIL;
 }
 
 DWORD readKey(const std::string& name, bool withPrivate, StoredKey& key) {
@@ -333,7 +233,7 @@ DWORD readKey(const std::string& name, bool withPrivate, StoredKey& key) {
         if (!isDir(dir)) {
             return NTE_BAD_KEYSET;
         }
-        if (!readFile(dir + "/" + kKeyFile, buf)) {
+        if (!files::readFile(files::join(dir, kKeyFile), kMaxFileBytes, buf)) {
             return NTE_NO_KEY;
         }
     }
@@ -370,13 +270,13 @@ DWORD writeCertificate(const std::string& name, const unsigned char* der, std::s
     if (!isDir(dir)) {
         return NTE_BAD_KEYSET;
     }
-    return writeFileAtomic(dir, kCertFile, der, n);
+    return files::writeFileAtomic(dir, kCertFile, der, n) ? 0 : NTE_FAIL;
 }
 
 DWORD readCertificate(const std::string& name, std::vector<unsigned char>& der) {
     SecureBytes buf;
     std::lock_guard<std::mutex> lock(storeMutex());
-    if (!readFile(folderOf(name) + "/" + kCertFile, buf)) {
+    if (!files::readFile(files::join(folderOf(name), kCertFile), kMaxFileBytes, buf)) {
         return NTE_NOT_FOUND;
     }
     der.assign(buf.data(), buf.data() + buf.size());

@@ -1,12 +1,14 @@
 // Key containers of the software GOST provider, kept as folders of files.
 //
-// Location: $PELLAMO_CSP_DIR if set, else $XDG_DATA_HOME/pellamo/csp, else
-// $HOME/.local/share/pellamo/csp. Inside it:
+// Location: $PELLAMO_CSP_DIR if set, else on Windows %APPDATA%\Pellamo\csp,
+// elsewhere $XDG_DATA_HOME/pellamo/csp or $HOME/.local/share/pellamo/csp
+// (the file-system calls are ContainerFiles.h's). Inside it:
 //
 //   containers/<encoded name>/key              the key pair (mode 0600)
 //   containers/<encoded name>/certificate.der  certificate set with KP_CERTIFICATE
 //
-// Folders are created with mode 0700. <encoded name> is the container name
+// Folders are created with mode 0700 (on Windows they inherit the per-user
+// folder's access). <encoded name> is the container name
 // (narrow, any code page, 1 to 85 bytes) with every byte outside A-Z a-z
 // 0-9 '_' '-' written as '%' and two upper-case hex digits, so any name maps
 // to one safe folder name and back.

@@ -9,9 +9,17 @@
 // provider DLL that advapi32 loads (softgost/windows).
 #pragma once
 
+#include <vector>
+
 #include "platform/wincrypt.h"
 
 namespace softgost {
+
+// The provider types served (2, 75, 77, 78, 80, 81) and the provider's name
+// for each (nullptr for another type): PP_NAME answers it, and the Windows
+// DLL registers itself under it.
+std::vector<DWORD> providerTypes();
+const char* providerName(DWORD provType);
 
 // Provider types 2, 75, 77, 78, 80 and 81; flags CRYPT_VERIFYCONTEXT,
 // CRYPT_NEWKEYSET, CRYPT_DELETEKEYSET, CRYPT_MACHINE_KEYSET, CRYPT_SILENT.

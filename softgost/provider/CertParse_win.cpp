@@ -1,0 +1,161 @@
+// Certificate decoding on Windows, on crypt32's decoder (the Windows build
+// has no OpenSSL).
+#include "softgost/provider/CertParse.h"
+
+#include "platform/wincrypt.h"
+#include "softgost/gost/GostParams.h"
+
+#include <memory>
+
+namespace plcsp {
+
+namespace {
+
+struct CertFree {
+    void operator()(const CERT_CONTEXT* c) const { CertFreeCertificateContext(c); }
+};
+using CertPtr = std::unique_ptr<const CERT_CONTEXT, CertFree>;
+
+Bytes blobBytes(const BYTE* p, DWORD n) { return p && n ? Bytes(p, p + n) : Bytes(); }
+
+bool fileTimeToUnix(const FILETIME& ft, std::int64_t& out) {
+    // 100 ns ticks since 1601-01-01.
+    constexpr std::int64_t kTicksPerSecond = 10000000;
+    constexpr std::int64_t kEpochDifference = 11644473600LL;
+    const std::uint64_t ticks = (static_cast<std::uint64_t>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
+    out = static_cast<std::int64_t>(ticks / kTicksPerSecond) - kEpochDifference;
+    return true;
+}
+
+CertPtr decodeCertificate(const unsigned char* der, std::size_t n) {
+    // The whole input must be one certificate: crypt32 accepts bytes after it.
+    DerTlv whole;
+    if (!der || n > 0x7FFFFFFF || !readTlv(der, n, whole) || whole.tag != 0x30 ||
+        whole.headerLength + whole.length != n) {
+        return CertPtr();
+    }
+    return CertPtr(CertCreateCertificateContext(X509_ASN_ENCODING, der, static_cast<DWORD>(n)));
+}
+
+}  // namespace
+
+bool parseCertificate(const unsigned char* der, std::size_t n, ParsedCert& out) {
+    CertPtr cert = decodeCertificate(der, n);
+    if (!cert || !cert->pCertInfo) {
+        return false;
+    }
+    const CERT_INFO& info = *cert->pCertInfo;
+    out = ParsedCert{};
+    out.version = info.dwVersion;
+    // crypt32 keeps integers little-endian, as the field wants.
+    out.serialLE = blobBytes(info.SerialNumber.pbData, info.SerialNumber.cbData);
+    if (!info.SignatureAlgorithm.pszObjId || !info.SubjectPublicKeyInfo.Algorithm.pszObjId) {
+        return false;
+    }
+    out.sigAlgOid = info.SignatureAlgorithm.pszObjId;
+    out.sigAlgParams = blobBytes(info.SignatureAlgorithm.Parameters.pbData, info.SignatureAlgorithm.Parameters.cbData);
+    out.issuer = blobBytes(info.Issuer.pbData, info.Issuer.cbData);
+    out.subject = blobBytes(info.Subject.pbData, info.Subject.cbData);
+    fileTimeToUnix(info.NotBefore, out.notBefore);
+    fileTimeToUnix(info.NotAfter, out.notAfter);
+    const CERT_PUBLIC_KEY_INFO& spki = info.SubjectPublicKeyInfo;
+    out.spkiAlgOid = spki.Algorithm.pszObjId;
+    out.spkiAlgParams = blobBytes(spki.Algorithm.Parameters.pbData, spki.Algorithm.Parameters.cbData);
+    out.spkiKey = blobBytes(spki.PublicKey.pbData, spki.PublicKey.cbData);
+    out.spkiUnusedBits = spki.PublicKey.cUnusedBits;
+    out.issuerUid = blobBytes(info.IssuerUniqueId.pbData, info.IssuerUniqueId.cbData);
+    out.subjectUid = blobBytes(info.SubjectUniqueId.pbData, info.SubjectUniqueId.cbData);
+    for (DWORD i = 0; i < info.cExtension; ++i) {
+        const CERT_EXTENSION& ext = info.rgExtension[i];
+        if (!ext.pszObjId || !*ext.pszObjId) {
+            return false;
+        }
+        ParsedCert::Extension e;
+        e.oid = ext.pszObjId;
+        e.critical = ext.fCritical != FALSE;
+        e.value = blobBytes(ext.Value.pbData, ext.Value.cbData);
+        out.extensions.push_back(std::move(e));
+    }
+    return true;
+}
+
+namespace {
+
+bool certFromDer(const unsigned char* p, std::size_t n, Bytes& certDer) {
+    if (!decodeCertificate(p, n)) {
+        return false;
+    }
+    certDer.assign(p, p + n);
+    return true;
+}
+
+bool certFromPkcs7(const unsigned char* p, std::size_t n, Bytes& certDer) {
+    if (n > 0x7FFFFFFF) {
+        return false;
+    }
+    CRYPT_DATA_BLOB blob{static_cast<DWORD>(n), const_cast<BYTE*>(p)};
+    HCERTSTORE store = CertOpenStore(CERT_STORE_PROV_PKCS7, X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, 0, 0, &blob);
+    if (!store) {
+        return false;
+    }
+    const CERT_CONTEXT* first = CertEnumCertificatesInStore(store, nullptr);
+    const bool ok = first != nullptr;
+    if (ok) {
+        certDer.assign(first->pbCertEncoded, first->pbCertEncoded + first->cbCertEncoded);
+        CertFreeCertificateContext(first);
+    }
+    CertCloseStore(store, 0);
+    return ok;
+}
+
+bool decodeBase64(const unsigned char* p, std::size_t n, Bytes& out) {
+    if (n > 0x7FFFFFFF) {
+        return false;
+    }
+    DWORD size = 0;
+    const auto* text = reinterpret_cast<const char*>(p);
+    if (!CryptStringToBinaryA(text, static_cast<DWORD>(n), CRYPT_STRING_BASE64_ANY, nullptr, &size, nullptr,
+                              nullptr) ||
+        size == 0) {
+        return false;
+    }
+    out.resize(size);
+    if (!CryptStringToBinaryA(text, static_cast<DWORD>(n), CRYPT_STRING_BASE64_ANY, out.data(), &size, nullptr,
+                              nullptr)) {
+        return false;
+    }
+    out.resize(size);
+    return true;
+}
+
+}  // namespace
+
+bool findCertificate(const unsigned char* p, std::size_t n, bool tryCert, bool tryPkcs7, bool tryBinary,
+                     bool tryBase64, Bytes& certDer, CertContent& content, CertFormat& format) {
+    if (!p || n == 0) {
+        return false;
+    }
+    auto tryBytes = [&](const unsigned char* b, std::size_t len) {
+        if (tryCert && certFromDer(b, len, certDer)) {
+            content = CertContent::Certificate;
+            return true;
+        }
+        if (tryPkcs7 && certFromPkcs7(b, len, certDer)) {
+            content = CertContent::Pkcs7;
+            return true;
+        }
+        return false;
+    };
+    if (tryBinary && tryBytes(p, n)) {
+        format = CertFormat::Binary;
+        return true;
+    }
+    Bytes decoded;
+    if (tryBase64 && decodeBase64(p, n, decoded) && tryBytes(decoded.data(), decoded.size())) {
+        format = CertFormat::Base64;
+        return true;
+    }
+    return false;
+}
+
+}  // namespace plcsp

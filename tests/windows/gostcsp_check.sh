@@ -1,0 +1,78 @@
+#!/usr/bin/env bash
+# The development GOST provider under wine: makes a prefix with
+# tests/windows/prefix.sh, issues GOST certificates (a CA and a user
+# certificate for each of GOST R 34.10-2001, 2012/256 and 2012/512, with
+# openssl and Debian's GOST engine), runs pellamo_gostcsp_check.exe against
+# the registered provider, checks that regsvr32 /u removes the registration,
+# and removes the prefix.
+#
+# Usage: tests/windows/gostcsp_check.sh [BUILD-WIN]   (default: build-win)
+# Prints the check program's lines and "N passed, M failed"; exits non-zero
+# on any failure.
+set -euo pipefail
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
+build="$(cd "${1:-$root/build-win}" && pwd)"
+die() { echo "gostcsp_check.sh: $*" >&2; exit 1; }
+
+check_exe=""
+for f in "$build/softgost/windows/pellamo_gostcsp_check.exe" "$build/pellamo_gostcsp_check.exe"; do
+  [ -f "$f" ] && { check_exe="$f"; break; }
+done
+[ -n "$check_exe" ] || die "pellamo_gostcsp_check.exe is missing; run: bash tools/build-windows.sh $build"
+command -v openssl >/dev/null || die "openssl is missing"
+
+tmp="$(mktemp -d /tmp/pellamo-gostcsp.XXXXXX)"
+export WINEPREFIX="$tmp/prefix" WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" DISPLAY=
+ru=(env LANG=ru_RU.UTF-8 LC_ALL=ru_RU.UTF-8)
+cleanup() {
+  wineserver -k >/dev/null 2>&1 || true
+  rm -rf "$tmp"
+}
+trap cleanup EXIT
+
+bash "$root/tests/windows/prefix.sh" "$build" "$WINEPREFIX"
+
+# Certificates: a self-signed CA and a user certificate it issued, per kind.
+certs="$tmp/certs"
+mkdir -p "$certs"
+printf 'openssl_conf = conf\n[conf]\nengines = engines\n[engines]\ngost = gost\n[gost]\nengine_id = gost\ndefault_algorithms = ALL\n' >"$certs/gost.cnf"
+gost_openssl() { OPENSSL_CONF="$certs/gost.cnf" openssl "$@"; }
+chains=()
+for kind in "gost2001 md_gost94" "gost2012_256 md_gost12_256" "gost2012_512 md_gost12_512"; do
+  set -- $kind
+  alg="$1" md="$2" base="$certs/$1"
+  {
+    gost_openssl genpkey -algorithm "$alg" -pkeyopt paramset:A -out "$base-ca.key"
+    gost_openssl req -x509 -new -key "$base-ca.key" "-$md" -days 30 -subj "/CN=Test CA $alg" \
+      -addext basicConstraints=critical,CA:TRUE -outform DER -out "$base-ca.cer"
+    gost_openssl genpkey -algorithm "$alg" -pkeyopt paramset:A -out "$base-user.key"
+    gost_openssl req -new -key "$base-user.key" "-$md" -subj "/CN=Test user $alg" -out "$base-user.csr"
+    gost_openssl x509 -req -in "$base-user.csr" -CA "$base-ca.cer" -CAform DER -CAkey "$base-ca.key" "-$md" \
+      -days 10 -set_serial 7 -outform DER -out "$base-user.cer"
+  } >"$certs/openssl.log" 2>&1 || { cat "$certs/openssl.log" >&2; die "openssl with the GOST engine failed"; }
+  chains+=(--chain "$(winepath -w "$base-ca.cer")" "$(winepath -w "$base-user.cer")")
+done
+
+# Each run keeps its containers in a folder of its own.
+export PELLAMO_CSP_DIR="$(winepath -w "$tmp/csp")"
+status=0
+"${ru[@]}" wine "$check_exe" "${chains[@]}" || status=$?
+# The containers are in the store's file format, readable from Linux.
+if [ -d "$tmp/csp/containers" ] && [ -n "$(ls -A "$tmp/csp/containers")" ]; then
+  echo "  FAIL containers left behind: $(ls "$tmp/csp/containers")"
+  status=1
+fi
+
+# Unregistering removes the provider types and the provider entries.
+"${ru[@]}" wine regsvr32 /s /u pellamo-gostcsp.dll >/dev/null 2>&1 || { echo "  FAIL regsvr32 /u"; status=1; }
+wineserver -w
+if grep -q "Pellamo Development" "$WINEPREFIX/system.reg"; then
+  echo "  FAIL regsvr32 /u left entries: $(grep -c 'Pellamo Development' "$WINEPREFIX/system.reg")"
+  status=1
+elif grep -qi 'CryptDllImportPublicKeyInfoEx\\\\1.2.643' "$WINEPREFIX/system.reg"; then
+  echo "  FAIL regsvr32 /u left the public key import functions"
+  status=1
+else
+  echo "  ok   regsvr32 /u removed the registration"
+fi
+exit "$status"
