@@ -8,6 +8,7 @@
 #include "core/eQuorinType.h"
 #include "errors/MsgBox.h"
 #include "errors/eErrCodes.h"
+#include "platform/dynlib.h"
 #include "platform/winshell_win.h"
 #include "update/RestartSignal.h"
 
@@ -69,6 +70,9 @@ LRESULT CALLBACK WndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam
 int collapseToTray(HWND window);
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE /*previous*/, LPSTR /*commandLine*/, int showCommand) {
+    // Before anything can load a library by name: a file of that name in
+    // the current or the program's folder must not be picked up.
+    platform::restrictLibrarySearch();
     LoadStringW(instance, IDS_APP_TITLE, g_title, kMaxLoadString);
     LoadStringW(instance, IDC_PELLAMO, g_windowClass, kMaxLoadString);
     MyRegisterClass(instance);

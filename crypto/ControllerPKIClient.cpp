@@ -27,15 +27,11 @@ unsigned fetchCACertificate(eGostCrypto generation, CertContextPtr& out) {
     if (r != 0) {
         return static_cast<unsigned>(r);
     }
-    CRYPT_DATA_BLOB blob{der.getSize(), der.getData()};
-    const void* context = nullptr;
-    if (der.isEmpty() ||
-        !CryptQueryObject(CERT_QUERY_OBJECT_BLOB, &blob, CERT_QUERY_CONTENT_FLAG_ALL, CERT_QUERY_FORMAT_FLAG_ALL, 0,
-                          nullptr, nullptr, nullptr, nullptr, nullptr, &context) ||
-        !context) {
+    const CERT_CONTEXT* cert = nullptr;
+    if (CryptoBase::blobToCertificate(der, &cert) != ERR_OK) {
         return ERR_CA_CERT_INSTALL;
     }
-    out = adoptCert(static_cast<const CERT_CONTEXT*>(context));
+    out = adoptCert(cert);
     return ERR_OK;
 }
 

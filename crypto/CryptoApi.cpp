@@ -3,8 +3,10 @@
 #include "crypto/CryptoApi.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 
+#include "core/TextConvert.h"
 #include "crypto/CryptoCert.h"
 #include "crypto/CspAlgorithms.h"
 #include "errors/eErrCodes.h"
@@ -112,6 +114,22 @@ unsigned CryptoApi::create(const std::string& container, eSupportCP kind, Crypto
 }
 
 unsigned CryptoApi::remove(const std::string&, eSupportCP) { return ERR_OK; }
+
+bool CryptoApi::linkCertToContainer(const CERT_CONTEXT* cert, const std::string& container, eSupportCP kind) {
+    if (!cert) {
+        return false;
+    }
+    // The provider reads a narrow name in the ANSI code page; the property
+    // holds the same name in UTF-16.
+    std::unique_ptr<WCHAR, void (*)(void*)> wide(tesel::convertToWideChar(&container), std::free);
+    CRYPT_KEY_PROV_INFO info{};
+    info.pwszContainerName = wide.get();
+    info.pwszProvName = nullptr;
+    info.dwProvType = static_cast<DWORD>(kind);
+    info.dwFlags = 0;
+    info.dwKeySpec = AT_KEYEXCHANGE;
+    return CertSetCertificateContextProperty(cert, CERT_KEY_PROV_INFO_PROP_ID, 0, &info) != FALSE;
+}
 
 unsigned CryptoApi::release() { return ERR_OK; }
 

@@ -22,6 +22,12 @@ public:
     static unsigned init(const CERT_CONTEXT* cert, CryptoApi** out);
     static unsigned create(const std::string& container, eSupportCP kind, CryptoApi** out);
     static unsigned remove(const std::string& container, eSupportCP kind);
+    // Names, on the context, the container that holds the certificate's key
+    // (CERT_KEY_PROV_INFO_PROP_ID), so that a copy added to a store finds
+    // its key through CryptAcquireCertificatePrivateKey. container: the name
+    // as opened with CryptAcquireContextA (ANSI); the key is the exchange
+    // key of the default provider of the kind's type. True when set.
+    static bool linkCertToContainer(const CERT_CONTEXT* cert, const std::string& container, eSupportCP kind);
 
     unsigned release() override;
     unsigned getCspVersion(std::string& out) const override;

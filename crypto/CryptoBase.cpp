@@ -33,15 +33,42 @@ unsigned CryptoBase::blobToCertificate(const tesel::CBlob& blob, const CERT_CONT
         return ERR_CERT_DAMAGED;
     }
     *out = nullptr;
-    CRYPT_DATA_BLOB data{blob.getSize(), blob.getData()};
-    const void* context = nullptr;
-    if (!CryptQueryObject(CERT_QUERY_OBJECT_BLOB, &data, CERT_QUERY_CONTENT_FLAG_ALL,
-                          CERT_QUERY_FORMAT_FLAG_ALL, 0, nullptr, nullptr, nullptr, nullptr, nullptr,
-                          &context) ||
-        !context) {
+    if (blob.isEmpty()) {
         return ERR_CERT_DAMAGED;
     }
-    *out = static_cast<const CERT_CONTEXT*>(context);
+    // Only certificate content is asked for: with every content type a CRL,
+    // a CTL or a serialized store would come back as a context or store of
+    // another kind.
+    CRYPT_DATA_BLOB data{blob.getSize(), blob.getData()};
+    DWORD contentType = 0;
+    HCERTSTORE store = nullptr;
+    HCRYPTMSG message = nullptr;
+    const void* context = nullptr;
+    if (!CryptQueryObject(CERT_QUERY_OBJECT_BLOB, &data, CERT_QUERY_CONTENT_FLAG_CERT | CERT_QUERY_CONTENT_FLAG_PKCS7_SIGNED,
+                          CERT_QUERY_FORMAT_FLAG_BINARY | CERT_QUERY_FORMAT_FLAG_BASE64_ENCODED, 0, nullptr,
+                          &contentType, nullptr, &store, &message, &context)) {
+        return ERR_CERT_DAMAGED;
+    }
+    const CERT_CONTEXT* cert = nullptr;
+    if (contentType == CERT_QUERY_CONTENT_CERT) {
+        cert = static_cast<const CERT_CONTEXT*>(context);
+    } else if (contentType == CERT_QUERY_CONTENT_PKCS7_SIGNED && store) {
+        // A PKCS#7 message gives no context: its first certificate is taken
+        // from the store of its certificates (with a reference of its own).
+        cert = CertEnumCertificatesInStore(store, nullptr);
+    } else if (contentType == CERT_QUERY_CONTENT_CRL) {
+        CertFreeCRLContext(static_cast<const CRL_CONTEXT*>(context));  // not asked for; never kept
+    }
+    if (store) {
+        CertCloseStore(store, 0);
+    }
+    if (message) {
+        CryptMsgClose(message);
+    }
+    if (!cert) {
+        return ERR_CERT_DAMAGED;
+    }
+    *out = cert;
     return ERR_OK;
 }
 

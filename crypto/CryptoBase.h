@@ -28,8 +28,11 @@ public:
     unsigned getCipherAlgorithm() const { return m_cipherAlgorithm; }
     CryptoHandle getProviderHandle() const { return m_provider; }
 
-    // The certificate context of a DER, Base64 or PKCS#7 certificate; 44 when
-    // the bytes hold none. The caller frees the context.
+    // The certificate context of a DER or Base64 certificate, or of the first
+    // certificate of a PKCS#7 SignedData message; 44 for anything else
+    // (a revocation list, a serialized store, empty or damaged bytes).
+    // Every caller that turns bytes into a certificate comes here. The
+    // caller frees the context.
     static unsigned blobToCertificate(const tesel::CBlob& blob, const CERT_CONTEXT** out);
     static unsigned blobToCertificate(const tesel::CBlob& blob, CERT_CONTEXT** out);
     // The certificate's public key as a PUBLICKEYBLOB; 44 when the

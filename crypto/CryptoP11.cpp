@@ -452,14 +452,10 @@ unsigned CryptoP11::getCertList(std::map<unsigned, const CERT_CONTEXT*>& certs, 
             v.ulValueLen > kCertBuffer) {
             return ERR_LOAD_KEY_PAIR;
         }
-        CRYPT_DATA_BLOB data{static_cast<DWORD>(v.ulValueLen), value.data()};
-        const void* context = nullptr;
+        const CERT_CONTEXT* cert = nullptr;
         // An object whose value is no certificate is left out.
-        if (CryptQueryObject(CERT_QUERY_OBJECT_BLOB, &data, CERT_QUERY_CONTENT_FLAG_ALL,
-                             CERT_QUERY_FORMAT_FLAG_ALL, 0, nullptr, nullptr, nullptr, nullptr, nullptr,
-                             &context) &&
-            context) {
-            certs[index++] = static_cast<const CERT_CONTEXT*>(context);
+        if (blobToCertificate(tesel::CBlob(value.data(), static_cast<unsigned>(v.ulValueLen)), &cert) == ERR_OK) {
+            certs[index++] = cert;
         }
     }
     return ERR_OK;

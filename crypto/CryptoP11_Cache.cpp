@@ -76,7 +76,7 @@ unsigned CryptoP11_Cache::loadPkcs11Lib(eDeviceP11Type type, P11LibInfo& out) {
     if (name.empty()) {
         return ERR_CRYPTO_LIBRARY_NOT_FOUND;
     }
-    HMODULE module = LoadLibraryA(name.c_str());
+    HMODULE module = platform::loadModule(name);
     if (!module) {
         return ERR_CRYPTO_LIBRARY_NOT_FOUND;
     }

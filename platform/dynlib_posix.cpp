@@ -42,3 +42,14 @@ FARPROC GetProcAddress(HMODULE hModule, LPCSTR lpProcName) {
 }
 
 BOOL FreeLibrary(HMODULE hLibModule) { return hLibModule && dlclose(hLibModule) == 0 ? TRUE : FALSE; }
+
+namespace platform {
+
+// The dynamic loader's search for a bare name is the system's own library
+// path (it never looks in the current folder), so every name goes to it as
+// given.
+HMODULE loadModule(const std::string& name) { return LoadLibraryA(name.c_str()); }
+
+void restrictLibrarySearch() {}
+
+}  // namespace platform

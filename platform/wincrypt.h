@@ -213,18 +213,68 @@ struct CERT_CONTEXT {
 using PCERT_CONTEXT = CERT_CONTEXT*;
 using PCCERT_CONTEXT = const CERT_CONTEXT*;
 
-// CryptQueryObject
+struct CRL_ENTRY {
+    CRYPT_INTEGER_BLOB SerialNumber;  // least significant byte first
+    FILETIME RevocationDate;
+    DWORD cExtension;
+    PCERT_EXTENSION rgExtension;
+};
+using PCRL_ENTRY = CRL_ENTRY*;
+
+struct CRL_INFO {
+    DWORD dwVersion;
+    CRYPT_ALGORITHM_IDENTIFIER SignatureAlgorithm;
+    CERT_NAME_BLOB Issuer;
+    FILETIME ThisUpdate;
+    FILETIME NextUpdate;  // zero when the list names none
+    DWORD cCRLEntry;
+    PCRL_ENTRY rgCRLEntry;
+    DWORD cExtension;
+    PCERT_EXTENSION rgExtension;
+};
+using PCRL_INFO = CRL_INFO*;
+
+struct CRL_CONTEXT {
+    DWORD dwCertEncodingType;
+    BYTE* pbCrlEncoded;
+    DWORD cbCrlEncoded;
+    PCRL_INFO pCrlInfo;
+    HCERTSTORE hCertStore;
+};
+using PCRL_CONTEXT = CRL_CONTEXT*;
+using PCCRL_CONTEXT = const CRL_CONTEXT*;
+
+// CryptQueryObject. What comes back depends on the content found: a
+// certificate gives a certificate context in ppvContext, a CRL a CRL
+// context; a PKCS#7 message gives no context but a store holding its
+// certificates (phCertStore) and the message (phMsg). The caller frees
+// whatever it asked for and was given.
 #define CERT_QUERY_OBJECT_FILE 0x00000001u
 #define CERT_QUERY_OBJECT_BLOB 0x00000002u
 #define CERT_QUERY_CONTENT_CERT 1
+#define CERT_QUERY_CONTENT_CTL 2
+#define CERT_QUERY_CONTENT_CRL 3
+#define CERT_QUERY_CONTENT_SERIALIZED_STORE 4
+#define CERT_QUERY_CONTENT_SERIALIZED_CERT 5
+#define CERT_QUERY_CONTENT_SERIALIZED_CTL 6
+#define CERT_QUERY_CONTENT_SERIALIZED_CRL 7
 #define CERT_QUERY_CONTENT_PKCS7_SIGNED 8
 #define CERT_QUERY_CONTENT_PKCS7_UNSIGNED 9
+#define CERT_QUERY_CONTENT_PKCS7_SIGNED_EMBED 10
+#define CERT_QUERY_CONTENT_PKCS10 11
+#define CERT_QUERY_CONTENT_PFX 12
+#define CERT_QUERY_CONTENT_CERT_PAIR 13
 #define CERT_QUERY_CONTENT_FLAG_CERT (1u << CERT_QUERY_CONTENT_CERT)
+#define CERT_QUERY_CONTENT_FLAG_CTL (1u << CERT_QUERY_CONTENT_CTL)
+#define CERT_QUERY_CONTENT_FLAG_CRL (1u << CERT_QUERY_CONTENT_CRL)
+#define CERT_QUERY_CONTENT_FLAG_SERIALIZED_STORE (1u << CERT_QUERY_CONTENT_SERIALIZED_STORE)
+#define CERT_QUERY_CONTENT_FLAG_SERIALIZED_CERT (1u << CERT_QUERY_CONTENT_SERIALIZED_CERT)
 #define CERT_QUERY_CONTENT_FLAG_PKCS7_SIGNED (1u << CERT_QUERY_CONTENT_PKCS7_SIGNED)
 #define CERT_QUERY_CONTENT_FLAG_PKCS7_UNSIGNED (1u << CERT_QUERY_CONTENT_PKCS7_UNSIGNED)
 #define CERT_QUERY_CONTENT_FLAG_ALL 0x00003FFEu
 #define CERT_QUERY_FORMAT_BINARY 1
 #define CERT_QUERY_FORMAT_BASE64_ENCODED 2
+#define CERT_QUERY_FORMAT_ASN_ASCII_HEX_ENCODED 3
 #define CERT_QUERY_FORMAT_FLAG_BINARY (1u << CERT_QUERY_FORMAT_BINARY)
 #define CERT_QUERY_FORMAT_FLAG_BASE64_ENCODED (1u << CERT_QUERY_FORMAT_BASE64_ENCODED)
 #define CERT_QUERY_FORMAT_FLAG_ALL 0x0000000Eu
@@ -238,6 +288,47 @@ PCCERT_CONTEXT CertCreateCertificateContext(DWORD dwCertEncodingType, const BYTE
                                             DWORD cbCertEncoded);
 PCCERT_CONTEXT CertDuplicateCertificateContext(PCCERT_CONTEXT pCertContext);
 BOOL CertFreeCertificateContext(PCCERT_CONTEXT pCertContext);
+BOOL CertFreeCRLContext(PCCRL_CONTEXT pCrlContext);
+BOOL CryptMsgClose(HCRYPTMSG hCryptMsg);
+
+// The key container of a certificate (CERT_KEY_PROV_INFO_PROP_ID), laid out
+// as on Windows. A null provider name means the default provider of the
+// type. The Linux stand-in keeps no provider parameters (cProvParam must
+// be 0).
+struct CRYPT_KEY_PROV_PARAM {
+    DWORD dwParam;
+    BYTE* pbData;
+    DWORD cbData;
+    DWORD dwFlags;
+};
+using PCRYPT_KEY_PROV_PARAM = CRYPT_KEY_PROV_PARAM*;
+
+struct CRYPT_KEY_PROV_INFO {
+    LPWSTR pwszContainerName;
+    LPWSTR pwszProvName;
+    DWORD dwProvType;
+    DWORD dwFlags;
+    DWORD cProvParam;
+    PCRYPT_KEY_PROV_PARAM rgProvParam;
+    DWORD dwKeySpec;
+};
+using PCRYPT_KEY_PROV_INFO = CRYPT_KEY_PROV_INFO*;
+
+#define CERT_KEY_PROV_INFO_PROP_ID 2
+
+// Properties travel with the context: CertAddCertificateContextToStore
+// stores them with the certificate. A null pvData removes the property.
+// Getting one uses the two-call size query; an absent property fails with
+// CRYPT_E_NOT_FOUND. On Linux only CERT_KEY_PROV_INFO_PROP_ID is kept.
+BOOL CertSetCertificateContextProperty(PCCERT_CONTEXT pCertContext, DWORD dwPropId, DWORD dwFlags,
+                                       const void* pvData);
+BOOL CertGetCertificateContextProperty(PCCERT_CONTEXT pCertContext, DWORD dwPropId, void* pvData,
+                                       DWORD* pcbData);
+
+// The key of a certificate: the container named by its
+// CERT_KEY_PROV_INFO_PROP_ID property. The Linux stand-in falls back, for
+// certificates without the property only, to the container whose public
+// key equals the certificate's.
 BOOL CryptAcquireCertificatePrivateKey(PCCERT_CONTEXT pCert, DWORD dwFlags, void* pvParameters,
                                        HCRYPTPROV_OR_NCRYPT_KEY_HANDLE* phCryptProvOrNCryptKey,
                                        DWORD* pdwKeySpec, BOOL* pfCallerFreeProvOrNCryptKey);

@@ -3,7 +3,10 @@
 #include <utility>
 
 #include "app/Settings.h"
+#include "crypto/CertContextPtr.h"
 #include "crypto/ControllerPKIClient.h"
+#include "crypto/CryptoApi.h"
+#include "crypto/CryptoBase.h"
 #include "crypto/CryptoCert.h"
 #include "crypto/CspAlgorithms.h"
 #include "crypto/UserCspInfo.h"
@@ -112,20 +115,18 @@ unsigned ControllerClientQn::getContainerFullPath(const Connection& connection, 
     return connection->getUniqueContainer(out);
 }
 
-unsigned ControllerClientQn::addCertToPersonalStore(const CBlob& certificate) {
-    CRYPT_DATA_BLOB blob{certificate.getSize(), certificate.getData()};
-    const void* context = nullptr;
-    if (certificate.isEmpty() ||
-        !CryptQueryObject(CERT_QUERY_OBJECT_BLOB, &blob, CERT_QUERY_CONTENT_FLAG_ALL, CERT_QUERY_FORMAT_FLAG_ALL, 0,
-                          nullptr, nullptr, nullptr, nullptr, nullptr, &context) ||
-        !context) {
-        return ERR_CERT_DAMAGED;
+unsigned ControllerClientQn::addCertToPersonalStore(const CBlob& certificate, const std::string& container,
+                                                    eSupportCP kind) {
+    const CERT_CONTEXT* raw = nullptr;
+    if (qn::crypto::CryptoBase::blobToCertificate(certificate, &raw) != ERR_OK) return ERR_CERT_DAMAGED;
+    const qn::crypto::CertContextPtr cert = qn::crypto::adoptCert(raw);
+    // Set before adding: the store keeps the properties the context has.
+    if (qn::crypto::getSupportCryptoInterface(kind) == 1 &&
+        !qn::crypto::CryptoApi::linkCertToContainer(cert.get(), container, kind)) {
+        return ERR_CERT_STORE_OPEN;
     }
-    const auto* cert = static_cast<const CERT_CONTEXT*>(context);
     tesel::CryptoCert store;
-    const bool added = store.openStore(tesel::kStoreMY) && store.addCertToStore(cert);
-    CertFreeCertificateContext(cert);
-    return added ? ERR_OK : ERR_CERT_STORE_OPEN;
+    return store.openStore(tesel::kStoreMY) && store.addCertToStore(cert.get()) ? ERR_OK : ERR_CERT_STORE_OPEN;
 }
 
 unsigned ControllerClientQn::loadReleasedCert(const std::string& uuid, const std::string& container,
@@ -144,7 +145,7 @@ unsigned ControllerClientQn::loadReleasedCert(const std::string& uuid, const std
         return ERR_REQUEST_HAS_ERRORS;
     }
     if (const unsigned r = connection->addCertToContainer(answer.getUserCert())) return r;
-    return addCertToPersonalStore(answer.getUserCert());
+    return addCertToPersonalStore(answer.getUserCert(), container, kind);
 }
 
 unsigned ControllerClientQn::uploadCertToContainer(const CBlob& certificate, const std::string& container,

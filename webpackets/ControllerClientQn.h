@@ -64,9 +64,13 @@ public:
     unsigned decryptReleasedCert(tesel::CBlob packet, const std::string& container, qn::crypto::eSupportCP kind,
                                  tesel::CBlob& out);
 
-    // Decodes the certificate with the system's parser (44 when it cannot)
-    // and adds it to the personal store "MY" (38 when that fails).
-    static unsigned addCertToPersonalStore(const tesel::CBlob& certificate);
+    // Decodes the certificate (44 when it is none) and adds it to the
+    // personal store "MY" (38 when that fails). For a key in a CryptoAPI
+    // container (interface 1 kinds) the stored certificate names that
+    // container, so that logging in with it finds the key; a token's
+    // certificate names none.
+    static unsigned addCertToPersonalStore(const tesel::CBlob& certificate, const std::string& container,
+                                           qn::crypto::eSupportCP kind);
 
     // The current connection; null until one is made.
     Connection getCrypto() const;

@@ -117,5 +117,5 @@ unsigned ControllerWebPackets::loadUserCert(CPacketProlongKey& packet) {
     if (qn::crypto::getSupportCryptoInterface(packet.getCSP()) == 2) {
         Crypto1By1Connect::remove(packet.getContainerName(), packet.getCSP());  // its result does not matter
     }
-    return ControllerClientQn::addCertToPersonalStore(packet.getUserCert());
+    return ControllerClientQn::addCertToPersonalStore(packet.getUserCert(), packet.getNewContainer(), packet.getCSP());
 }

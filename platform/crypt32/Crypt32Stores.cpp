@@ -7,6 +7,11 @@
 // certificate's SHA-1 ("00000003-<sha1 hex>.der"), so that enumeration
 // follows the order in which certificates were added. Opening a store reads
 // a snapshot of it; added certificates join the snapshot.
+//
+// A certificate's key container (CERT_KEY_PROV_INFO_PROP_ID) is kept beside
+// it in "<same name>.keyprov" (text, see keyProvText); a certificate without
+// that file has no such property. Stores that CryptQueryObject hands out
+// live in memory only (no folder).
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -30,9 +35,10 @@ namespace {
 
 struct Store {
     std::mutex mutex;
-    std::string dir;
+    std::string dir;                     // empty for a store in memory
     std::vector<PCCERT_CONTEXT> certs;   // one reference each, held by the store
     std::vector<std::string> fileIds;    // SHA-1 hex of each certificate
+    std::vector<std::string> fileBases;  // file name without ".der" (empty in memory)
     unsigned nextSeq = 1;
 };
 
@@ -122,6 +128,30 @@ bool writeAtomic(const std::string& dir, const std::string& file, const unsigned
     return ok;
 }
 
+constexpr const char* kLinkSuffix = ".keyprov";
+
+// Reads the key container link kept beside a certificate into its context
+// (or removes the context's link when there is none or it is unreadable).
+void loadLink(const std::string& dir, const std::string& base, PCCERT_CONTEXT cert) {
+    Bytes text;
+    KeyProvLink link;
+    const bool ok = readAll(dir + "/" + base + kLinkSuffix, text) && text.size() < 16384 &&
+                    keyProvFromText(std::string(text.begin(), text.end()), link);
+    setKeyProv(cert, ok ? &link : nullptr);
+}
+
+// Makes the file beside a stored certificate say what the context's link
+// is: written when it has one, removed when it has none.
+bool saveLink(const std::string& dir, const std::string& base, PCCERT_CONTEXT cert) {
+    KeyProvLink link;
+    if (!keyProvOf(cert, link)) {
+        const std::string path = dir + "/" + base + kLinkSuffix;
+        return ::unlink(path.c_str()) == 0 || errno == ENOENT;
+    }
+    const std::string text = keyProvText(link);
+    return writeAtomic(dir, base + kLinkSuffix, reinterpret_cast<const unsigned char*>(text.data()), text.size());
+}
+
 // Certificates already read, by file path: a store is read again at every
 // open, and parsing each file every time made listing a store slow. An
 // entry counts only while its file has the size and time it had; the cache
@@ -179,13 +209,31 @@ void loadSnapshot(Store& s) {
         std::sscanf(f.c_str(), "%8u", &seq);
         s.nextSeq = std::max(s.nextSeq, seq + 1);
         if (PCCERT_CONTEXT c = cachedCert(s.dir + "/" + f)) {
+            const std::string base = f.substr(0, f.size() - 4);
+            loadLink(s.dir, base, c);
             s.certs.push_back(c);
-            s.fileIds.push_back(f.substr(9, 40));
+            // Matched by content, not by the name: files may be put here by
+            // hand under any name of the pattern.
+            s.fileIds.push_back(sha1Hex(c->pbCertEncoded, c->cbCertEncoded));
+            s.fileBases.push_back(base);
         }
     }
 }
 
 }  // namespace
+
+HCERTSTORE plcsp::newMemoryStore(const std::vector<PCCERT_CONTEXT>& certs) {
+    auto* s = new Store();
+    for (PCCERT_CONTEXT c : certs) {
+        const Bytes der(c->pbCertEncoded, c->pbCertEncoded + c->cbCertEncoded);
+        s->certs.push_back(c);
+        s->fileIds.push_back(sha1Hex(der.data(), der.size()));
+        s->fileBases.emplace_back();
+    }
+    std::lock_guard<std::mutex> lock(storesMutex());
+    openStores().insert(s);
+    return s;
+}
 
 HCERTSTORE CertOpenStore(LPCSTR lpszStoreProvider, DWORD /*dwEncodingType*/, HCRYPTPROV_LEGACY /*hCryptProv*/,
                          DWORD dwFlags, const void* pvPara) {
@@ -254,7 +302,20 @@ BOOL CertAddCertificateContextToStore(HCERTSTORE hCertStore, PCCERT_CONTEXT pCer
         if (dwAddDisposition == CERT_STORE_ADD_NEW) {
             return fail(CRYPT_E_EXISTS);
         }
-        // Same bytes: the stored certificate already is the new one.
+        // Same bytes: the stored certificate stays and takes the new one's
+        // key container link. Replacing takes the link as it is (none
+        // included); using the existing one only adds a link it lacked.
+        KeyProvLink link;
+        const bool linked = keyProvOf(pCertContext, link);
+        if (linked || dwAddDisposition != CERT_STORE_ADD_USE_EXISTING) {
+            KeyProvLink old;
+            const bool hadLink = keyProvOf(s->certs[i], old);
+            setKeyProv(s->certs[i], linked ? &link : nullptr);
+            if (!s->dir.empty() && !saveLink(s->dir, s->fileBases[i], s->certs[i])) {
+                setKeyProv(s->certs[i], hadLink ? &old : nullptr);
+                return fail(ERROR_ACCESS_DENIED);
+            }
+        }
         if (ppStoreContext) {
             *ppStoreContext = CertDuplicateCertificateContext(s->certs[i]);
         }
@@ -264,15 +325,28 @@ BOOL CertAddCertificateContextToStore(HCERTSTORE hCertStore, PCCERT_CONTEXT pCer
     if (!stored) {
         return fail(CRYPT_E_BAD_ENCODE);
     }
-    char file[64];
-    std::snprintf(file, sizeof file, "%08u-%s.der", s->nextSeq, id.c_str());
-    if (!writeAtomic(s->dir, file, der.data(), der.size())) {
-        CertFreeCertificateContext(stored);
-        return fail(ERROR_ACCESS_DENIED);
+    KeyProvLink link;
+    if (keyProvOf(pCertContext, link)) {
+        setKeyProv(stored, &link);
     }
-    ++s->nextSeq;
+    std::string base;
+    if (!s->dir.empty()) {
+        char file[64];
+        std::snprintf(file, sizeof file, "%08u-%s", s->nextSeq, id.c_str());
+        base = file;
+        // The link first: a certificate is never seen without the link it
+        // was added with.
+        if (!saveLink(s->dir, base, stored) || !writeAtomic(s->dir, base + ".der", der.data(), der.size())) {
+            const std::string linkPath = s->dir + "/" + base + kLinkSuffix;
+            ::unlink(linkPath.c_str());
+            CertFreeCertificateContext(stored);
+            return fail(ERROR_ACCESS_DENIED);
+        }
+        ++s->nextSeq;
+    }
     s->certs.push_back(stored);
     s->fileIds.push_back(id);
+    s->fileBases.push_back(base);
     if (ppStoreContext) {
         *ppStoreContext = CertDuplicateCertificateContext(stored);
     }

@@ -128,6 +128,11 @@ TEST_F(CACertTest, AnswersThatHoldNoCertificate) {
         pki.setCACertificate(nullptr);
         fx().route("/api/etc/getCertCA_2012", text(oracle::pkcs7Of(ca2012().selfCertificate(kSerial2012))));
         EXPECT_EQ(pki.loadlCertCA(*c), 0u);
+        // A revocation list is no CA certificate, whatever the server says.
+        pki.setCACertificate(nullptr);
+        fx().route("/api/etc/getCertCA_2012", text(ca2012().crl({})));
+        EXPECT_EQ(pki.loadlCertCA(*c), static_cast<unsigned>(ERR_CA_CERT_INSTALL));
+        EXPECT_EQ(pki.getCACertificate(), nullptr);
         // A failed fetch for the other generation leaves nothing cached.
         fx().route("/api/etc/getCertCA", "garbage");
         EXPECT_EQ(pki.loadlCertCA(*newContainer("bad2001", CP_CRYPTOPRO)),

@@ -55,8 +55,10 @@ TEST_F(RequestControllers, StepsWithoutTheirPrerequisites) {
     EXPECT_EQ(qn.initCrypto("missing", qn::crypto::CP_NONE), static_cast<unsigned>(ERR_INTERNAL));
     EXPECT_EQ(qn.getCrypto(), nullptr);
 
-    EXPECT_EQ(ControllerClientQn::addCertToPersonalStore(tesel::CBlob()), static_cast<unsigned>(ERR_CERT_DAMAGED));
-    EXPECT_EQ(ControllerClientQn::addCertToPersonalStore(test_bytes::blobOf("\x30\x03\x02\x01\x01")),
+    EXPECT_EQ(ControllerClientQn::addCertToPersonalStore(tesel::CBlob(), "c", qn::crypto::CP_CRYPTOPRO_GOST2012_256),
+              static_cast<unsigned>(ERR_CERT_DAMAGED));
+    EXPECT_EQ(ControllerClientQn::addCertToPersonalStore(test_bytes::blobOf("\x30\x03\x02\x01\x01"), "c",
+                                                         qn::crypto::CP_CRYPTOPRO_GOST2012_256),
               static_cast<unsigned>(ERR_CERT_DAMAGED));
 }
 
