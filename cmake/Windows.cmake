@@ -39,3 +39,10 @@ add_executable(pellamo WIN32 ${PELLAMO_ENTRY} ${PELLAMO_RES})
 add_executable(pellamo_win_driver ${CMAKE_SOURCE_DIR}/tests/windows/driver.cpp)
 target_link_options(pellamo_win_driver PRIVATE -municode)
 target_link_libraries(pellamo_win_driver PRIVATE user32)
+
+# The end-to-end suites' tool inside a wine prefix: the current user's
+# certificate stores, wine's own view of a certificate's key container, and a
+# polite end of one program instance (tests/e2e/lib/host.mjs).
+add_executable(pellamo_win_storetool ${CMAKE_SOURCE_DIR}/tests/windows/storetool.cpp)
+target_link_options(pellamo_win_storetool PRIVATE -municode)
+target_link_libraries(pellamo_win_storetool PRIVATE crypt32 advapi32 user32 ntdll)

@@ -102,8 +102,10 @@ function startProgram(program, { shellPrefix, closeOutput } = {}) {
     child.stdout.destroy();
     child.stderr.destroy();
   } else {
-    child.stdout.on('data', (d) => (proc.stdout += d));
-    child.stderr.on('data', (d) => (proc.stderr += d));
+    // The Windows C runtime ends text lines with CR LF: kept as LF, as on Linux.
+    const text = host.isWine ? (t) => t.replace(/\r\n/g, '\n') : (t) => t;
+    child.stdout.on('data', (d) => (proc.stdout = text(proc.stdout + d)));
+    child.stderr.on('data', (d) => (proc.stderr = text(proc.stderr + d)));
   }
   proc.exit = new Promise((resolve) => {
     child.once('exit', (code, signal) => {

@@ -20,6 +20,7 @@
 import { execFile, execFileSync, spawn } from 'node:child_process';
 import crypto from 'node:crypto';
 import fs from 'node:fs';
+import os from 'node:os';
 import path from 'node:path';
 
 const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
@@ -141,7 +142,81 @@ class WineHost {
       LANG: 'ru_RU.UTF-8',
       LC_ALL: 'ru_RU.UTF-8',
     };
+    this.xvfb = null;
+    this.ensureDisplay();
     this.cwdOf = new Map(); // child -> its work folder
+    this.boxes = []; // { folder, text } of every message box answered
+    this.watcher = null;
+  }
+
+  // The program makes a (hidden) window and a tray icon: wine needs a
+  // display. Without one, a private Xvfb serves until finish().
+  ensureDisplay() {
+    if (process.env.DISPLAY) return;
+    const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'pellamo-xvfb-'));
+    const file = path.join(dir, 'display');
+    const pid = execFileSync('sh', ['-c', 'Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$0" >/dev/null 2>&1 & echo $!', file])
+      .toString().trim();
+    const deadline = Date.now() + 10000;
+    while (!(fs.existsSync(file) && fs.readFileSync(file, 'utf8').trim()) && Date.now() < deadline) {
+      Atomics.wait(new Int32Array(new SharedArrayBuffer(4)), 0, 0, 50);
+    }
+    const display = fs.existsSync(file) ? fs.readFileSync(file, 'utf8').trim() : '';
+    fs.rmSync(dir, { recursive: true, force: true });
+    if (!display) throw new Error('wine needs a display: set DISPLAY, or install Xvfb');
+    this.xvfb = Number(pid);
+    this.wineEnv.DISPLAY = `:${display}`;
+    process.on('exit', () => this.stopDisplay());
+  }
+
+  stopDisplay() {
+    if (!this.xvfb) return;
+    try {
+      process.kill(this.xvfb, 'SIGTERM');
+    } catch {
+      // already gone
+    }
+    this.xvfb = null;
+  }
+
+  // The Windows program reports what the Linux one writes to stderr (a failed
+  // update check, for one) in message boxes that wait for a click: one
+  // watcher in the prefix answers them all as a user would, and they are
+  // kept for the tests to read (boxesOf).
+  watchBoxes() {
+    if (this.watcher) return;
+    this.checkTool();
+    const watcher = spawn('wine', [this.tool, 'answer-boxes'], { env: this.wineEnv, stdio: ['ignore', 'pipe', 'ignore'] });
+    let pending = '';
+    watcher.stdout.setEncoding('utf8');
+    watcher.stdout.on('data', (d) => {
+      pending += d;
+      let nl;
+      while ((nl = pending.indexOf('\n')) >= 0) {
+        const [kind, folder, text] = pending.slice(0, nl).replace(/\r$/, '').split('\t');
+        pending = pending.slice(nl + 1);
+        if (kind === 'box') this.boxes.push({ folder, text });
+      }
+    });
+    watcher.once('exit', () => {
+      if (this.watcher === watcher) this.watcher = null;
+    });
+    // It must not keep the test process alive.
+    watcher.unref();
+    watcher.stdout.unref();
+    this.watcher = watcher;
+  }
+
+  // The message boxes a program instance showed (caption " :: " text).
+  boxesOf(child) {
+    const folder = windowsPath(this.cwdOf.get(child) ?? '/').toLowerCase();
+    return this.boxes.filter((b) => b.folder.toLowerCase() === folder).map((b) => b.text);
+  }
+
+  checkTool() {
+    if (!fs.existsSync(this.tool)) {
+      throw new Error(`${this.tool} is missing: build pellamo_win_storetool (tools/build-windows.sh) or set PELLAMO_WIN_STORETOOL`);
+    }
   }
 
   windowsEnv(env) {
@@ -153,6 +228,7 @@ class WineHost {
   spawn(args, { cwd, env = {}, stdio = ['ignore', 'pipe', 'pipe'] } = {}) {
     // Linux paths of the caller's own environment mean nothing to the Windows
     // program: only what the test gives reaches it, converted.
+    this.watchBoxes();
     const full = { ...this.wineEnv };
     for (const key of PATH_VARIABLES) delete full[key];
     const child = spawn('wine', [this.program, ...args], { cwd, stdio, env: { ...full, ...this.windowsEnv(env) } });
@@ -163,9 +239,7 @@ class WineHost {
 
   // Runs the store tool in the prefix; resolves with its standard output.
   tool_(args, { allowFail = false } = {}) {
-    if (!fs.existsSync(this.tool)) {
-      throw new Error(`${this.tool} is missing: build pellamo_win_storetool (tools/build-windows.sh) or set PELLAMO_WIN_STORETOOL`);
-    }
+    this.checkTool();
     return new Promise((resolve, reject) => {
       execFile('wine', [this.tool, ...args], { env: this.wineEnv, encoding: 'buffer', maxBuffer: 64 << 20 }, (err, stdout, stderr) => {
         if (err && !allowFail) reject(new Error(`storetool ${args[0]} failed: ${stderr.toString('utf8').trim() || err.message}`));
@@ -247,12 +321,15 @@ class WineHost {
   // Ends every process of the prefix (the program, a stuck tool, the
   // services wine started) and waits for the server to go.
   async finish() {
+    if (this.watcher) this.watcher.kill('SIGKILL');
+    this.watcher = null;
     try {
       execFileSync('wineserver', ['-k'], { env: this.wineEnv, stdio: 'ignore', timeout: 30000 });
       execFileSync('wineserver', ['-w'], { env: this.wineEnv, stdio: 'ignore', timeout: 30000 });
     } catch {
       // no server running: nothing to end
     }
+    this.stopDisplay();
   }
 }
 
