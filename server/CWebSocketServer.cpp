@@ -78,6 +78,8 @@ void reportRefusedOrigin(std::string_view origin) {
     if (origin.size() > kShownOriginLimit) line += "...";
     line += "\n";
     std::fwrite(line.data(), 1, line.size(), stderr);
+    // The Windows C runtime buffers stderr when it is a pipe or a file.
+    std::fflush(stderr);
 }
 
 // One connection: handshake, then read one message, process it, write the
@@ -365,6 +367,8 @@ void CWebSocketServer::fail(const boost::system::error_code& ec, const char* wor
     // One write per report, so that reports of different threads never interleave.
     const std::string line = std::string(word) + ": " + ec.message() + "\n";
     std::fwrite(line.data(), 1, line.size(), stderr);
+    // The Windows C runtime buffers stderr when it is a pipe or a file.
+    std::fflush(stderr);
 }
 
 unsigned getPluginPort() {
