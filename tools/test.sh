@@ -69,16 +69,20 @@ PELLAMO_E2E_CASES='two connections' node "$root/tests/e2e/request.mjs" "$tsan_di
 unset TSAN_OPTIONS
 fi
 
-# Windows: cross-build of pellamo.exe and upd_qn.dll and the smoke test under
-# wine, when the Windows toolchain is installed (bash tools/setup.sh --windows,
+# Windows: cross-build of pellamo.exe and upd_qn.dll, the smoke test and the
+# end-to-end suites under wine, when the Windows toolchain is installed (bash tools/setup.sh --windows,
 # or PELLAMO_WINDOWS=1 as CI does). libcurl for Windows is cached in
 # build-win/deps after the first run.
 if command -v x86_64-w64-mingw32-g++-posix >/dev/null 2>&1; then
-  echo "== Windows: cross-build and smoke test under wine =="
+  echo "== Windows: cross-build, smoke test and end-to-end suites under wine =="
   PELLAMO_WINDOWS_STAGE_STARTED="$(date +%s)"
   export PELLAMO_WINDOWS_STAGE_STARTED
   bash "$root/tools/build-windows.sh" "$root/build-win"
   bash "$root/tests/windows/smoke.sh" "$root/build-win"
+  # The end-to-end suites against pellamo.exe under wine, with the local CA
+  # peer and the soft token's Linux side from the normal build.
+  bash "$root/tests/windows/e2e.sh" "$root/build-win" "$root/build-test"
+  echo "Windows stage took $(( $(date +%s) - PELLAMO_WINDOWS_STAGE_STARTED )) s"
 else
   echo "== Windows stage skipped: no mingw-w64 toolchain (bash tools/setup.sh --windows) =="
 fi

@@ -131,7 +131,7 @@ async function makeRequest(kind, container, { status = 'active' } = {}) {
 // signing with it rely on.
 async function assertKeyLinked(der, container, kind) {
   const sha1 = crypto.createHash('sha1').update(der).digest('hex');
-  const key = await prog.host.acquire(sha1);
+  const key = await prog.host.acquire(sha1, prog.cspDir);
   assert.equal(key.error, undefined, `CryptAcquireCertificatePrivateKey on the installed certificate: ${key.error}`);
   assert.ok([container, '\\\\.\\FILES\\' + container].includes(key.container), `container ${key.container}`);
   assert.equal(key.provType, kind, 'the provider type of the kind');

@@ -196,6 +196,12 @@ int clear() {
         }
         ++removed;
     }
+    // wine's collection store keeps a reference per deleted certificate, so
+    // closing it never frees (and flushes) its registry store: commit first.
+    if (removed > 0 && !CertControlStore(store, 0, CERT_STORE_CTRL_COMMIT, nullptr)) {
+        CertCloseStore(store, 0);
+        return fail("cannot write the deletions back");
+    }
     CertCloseStore(store, 0);
     print(std::to_string(removed));
     return 0;

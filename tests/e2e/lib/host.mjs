@@ -238,10 +238,10 @@ class WineHost {
   }
 
   // Runs the store tool in the prefix; resolves with its standard output.
-  tool_(args, { allowFail = false } = {}) {
+  tool_(args, { allowFail = false, env = {} } = {}) {
     this.checkTool();
     return new Promise((resolve, reject) => {
-      execFile('wine', [this.tool, ...args], { env: this.wineEnv, encoding: 'buffer', maxBuffer: 64 << 20 }, (err, stdout, stderr) => {
+      execFile('wine', [this.tool, ...args], { env: { ...this.wineEnv, ...this.windowsEnv(env) }, encoding: 'buffer', maxBuffer: 64 << 20 }, (err, stdout, stderr) => {
         if (err && !allowFail) reject(new Error(`storetool ${args[0]} failed: ${stderr.toString('utf8').trim() || err.message}`));
         else resolve({ ok: !err, out: stdout.toString('utf8'), err: stderr.toString('utf8') });
       });
@@ -299,8 +299,10 @@ class WineHost {
     return 'wine\'s CertVerifyRevocation reads no CRL without an issuer certificate and CRL store in its parameters, which the program does not pass';
   }
 
-  async acquire(sha1) {
-    const { ok, out, err } = await this.tool_(['acquire', sha1], { allowFail: true });
+  // CryptAcquireCertificatePrivateKey, as any Windows program would call it,
+  // on a certificate of "MY" whose key is in the key folder cspDir.
+  async acquire(sha1, cspDir) {
+    const { ok, out, err } = await this.tool_(['acquire', sha1], { allowFail: true, env: { PELLAMO_CSP_DIR: cspDir } });
     if (!ok) return { error: err.trim() };
     const [container, provType, keySpec] = out.trim().split('\t');
     return { container, provType: Number(provType), keySpec: Number(keySpec) };
