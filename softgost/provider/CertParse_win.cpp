@@ -18,13 +18,12 @@ using CertPtr = std::unique_ptr<const CERT_CONTEXT, CertFree>;
 
 Bytes blobBytes(const BYTE* p, DWORD n) { return p && n ? Bytes(p, p + n) : Bytes(); }
 
-bool fileTimeToUnix(const FILETIME& ft, std::int64_t& out) {
-    // 100 ns ticks since 1601-01-01.
-    constexpr std::int64_t kTicksPerSecond = 10000000;
+// Seconds since 1970 of a FILETIME (100 ns ticks since 1601).
+std::int64_t unixTime(const FILETIME& ft) {
+    constexpr std::uint64_t kTicksPerSecond = 10000000;
     constexpr std::int64_t kEpochDifference = 11644473600LL;
     const std::uint64_t ticks = (static_cast<std::uint64_t>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
-    out = static_cast<std::int64_t>(ticks / kTicksPerSecond) - kEpochDifference;
-    return true;
+    return static_cast<std::int64_t>(ticks / kTicksPerSecond) - kEpochDifference;
 }
 
 CertPtr decodeCertificate(const unsigned char* der, std::size_t n) {
@@ -56,8 +55,8 @@ bool parseCertificate(const unsigned char* der, std::size_t n, ParsedCert& out) 
     out.sigAlgParams = blobBytes(info.SignatureAlgorithm.Parameters.pbData, info.SignatureAlgorithm.Parameters.cbData);
     out.issuer = blobBytes(info.Issuer.pbData, info.Issuer.cbData);
     out.subject = blobBytes(info.Subject.pbData, info.Subject.cbData);
-    fileTimeToUnix(info.NotBefore, out.notBefore);
-    fileTimeToUnix(info.NotAfter, out.notAfter);
+    out.notBefore = unixTime(info.NotBefore);
+    out.notAfter = unixTime(info.NotAfter);
     const CERT_PUBLIC_KEY_INFO& spki = info.SubjectPublicKeyInfo;
     out.spkiAlgOid = spki.Algorithm.pszObjId;
     out.spkiAlgParams = blobBytes(spki.Algorithm.Parameters.pbData, spki.Algorithm.Parameters.cbData);

@@ -15,7 +15,7 @@ extern "C" BOOL WINAPI CryptDllImportPublicKeyInfoEx(HCRYPTPROV hCryptProv, DWOR
         return FALSE;
     }
     if ((dwCertEncodingType & X509_ASN_ENCODING) == 0) {
-        SetLastError(ERROR_FILE_NOT_FOUND);  // crypt32's answer for an encoding nobody handles
+        SetLastError(static_cast<DWORD>(E_INVALIDARG));
         return FALSE;
     }
     std::vector<unsigned char> blob;

@@ -4,11 +4,15 @@
 // certificates given on the command line. One line per check; the exit code
 // is the number of failed checks (capped at 100).
 //
-// Usage: pellamo_gostcsp_check.exe [--chain ISSUER.cer SUBJECT.cer]...
+// Usage: pellamo_gostcsp_check.exe [--chain ISSUER.cer SUBJECT.cer]... [--token MODULE LABEL]...
 //   --chain: import the subject's public key (CryptImportPublicKeyInfoEx) and
 //   verify its signature under the issuer's key (CryptVerifyCertificateSignature),
 //   and see a damaged signature refused.
+// --token MODULE LABEL: the PKCS#11 module loaded by its bare name shows
+//   exactly one token, of that label (the soft token's slots per module).
 #include "platform/wincrypt.h"
+
+#include <p11-kit/pkcs11.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -417,6 +421,39 @@ void checkChain(const wchar_t* issuerPath, const wchar_t* subjectPath) {
     if (subject) CertFreeCertificateContext(subject);
 }
 
+std::string narrow(const wchar_t* w) {
+    std::string out;
+    for (; *w; ++w) out.push_back(*w < 0x80 ? static_cast<char>(*w) : '?');
+    return out;
+}
+
+void checkToken(const wchar_t* module, const wchar_t* wantLabel) {
+    const std::string what = "token module " + narrow(module);
+    HMODULE lib = LoadLibraryW(module);
+    if (!check(what + ": loaded by its bare name", lib != nullptr)) return;
+    // Through void (*)(): a cast between function types that says so.
+    auto getList = reinterpret_cast<CK_C_GetFunctionList>(
+        reinterpret_cast<void (*)()>(GetProcAddress(lib, "C_GetFunctionList")));
+    CK_FUNCTION_LIST_PTR f = nullptr;
+    CK_ULONG count = 0;
+    std::vector<CK_SLOT_ID> slots;
+    CK_TOKEN_INFO info{};
+    bool ok = getList && getList(&f) == CKR_OK && f->C_Initialize(nullptr) == CKR_OK;
+    if (check(what + ": C_Initialize", ok)) {
+        ok = f->C_GetSlotList(CK_TRUE, nullptr, &count) == CKR_OK && count == 1;
+        if (ok) {
+            slots.resize(count);
+            ok = f->C_GetSlotList(CK_TRUE, slots.data(), &count) == CKR_OK &&
+                 f->C_GetTokenInfo(slots[0], &info) == CKR_OK;
+        }
+        std::string label(reinterpret_cast<const char*>(info.label), sizeof info.label);
+        label.erase(label.find_last_not_of(' ') + 1);
+        check(what + ": one token, labelled \"" + label + "\"", ok && label == narrow(wantLabel));
+        f->C_Finalize(nullptr);
+    }
+    FreeLibrary(lib);
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -427,8 +464,13 @@ int wmain(int argc, wchar_t** argv) {
         if (std::wcscmp(argv[i], L"--chain") == 0 && i + 2 < argc) {
             checkChain(argv[i + 1], argv[i + 2]);
             i += 2;
+        } else if (std::wcscmp(argv[i], L"--token") == 0 && i + 2 < argc) {
+            checkToken(argv[i + 1], argv[i + 2]);
+            i += 2;
         } else {
-            std::fprintf(stderr, "usage: pellamo_gostcsp_check.exe [--chain ISSUER.cer SUBJECT.cer]...\n");
+            std::fprintf(stderr,
+                         "usage: pellamo_gostcsp_check.exe [--chain ISSUER.cer SUBJECT.cer]... "
+                         "[--token MODULE LABEL]...\n");
             return 100;
         }
     }

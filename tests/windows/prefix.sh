@@ -74,10 +74,12 @@ if ! "${ru[@]}" wine regsvr32 /s pellamo-gostcsp.dll >>"$log" 2>&1; then
   cat "$log" >&2
   die "regsvr32 pellamo-gostcsp.dll failed"
 fi
-# The registration must have named a default provider for every type.
+# The registration must have named a default provider for every type (read
+# from the registry file once wine has written it).
+wineserver -w
 for type in 002 075 077 078 080 081; do
-  key="HKLM\\Software\\Microsoft\\Cryptography\\Defaults\\Provider Types\\Type $type"
-  if ! wine reg query "$key" /v Name 2>/dev/null | grep -q "Pellamo Development"; then
+  if ! grep -A3 -F "[Software\\\\Microsoft\\\\Cryptography\\\\Defaults\\\\Provider Types\\\\Type $type]" \
+       "$prefix/system.reg" | grep -q '^"Name"="Pellamo Development'; then
     cat "$log" >&2
     die "after regsvr32 no default provider of type $type"
   fi

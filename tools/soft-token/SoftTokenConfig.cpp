@@ -52,14 +52,16 @@ std::string tokenDirectory() {
     if (!dir.empty()) {
         return dir;
     }
+    // APPDATA first: it is set on Windows only, while wine hands a Linux
+    // session's XDG_DATA_HOME to Windows programs as it is (a Linux path).
+    if (!(dir = env("APPDATA")).empty()) {
+        return dir + "\\pellamo\\softtoken";
+    }
     if (!(dir = env("XDG_DATA_HOME")).empty()) {
         return dir + "/pellamo/softtoken";
     }
     if (!(dir = env("HOME")).empty()) {
         return dir + "/.local/share/pellamo/softtoken";
-    }
-    if (!(dir = env("APPDATA")).empty()) {
-        return dir + "\\pellamo\\softtoken";
     }
     return "softtoken";
 }

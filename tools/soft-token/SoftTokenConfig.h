@@ -34,8 +34,9 @@ struct SlotConfig {
     unsigned char version[4] = {1, 0, 1, 0};
 };
 
-// The token folder: $PELLAMO_SOFTTOKEN_DIR, else $XDG_DATA_HOME/pellamo/softtoken,
-// else ~/.local/share/pellamo/softtoken (%APPDATA%\pellamo\softtoken on Windows).
+// The token folder: $PELLAMO_SOFTTOKEN_DIR, else %APPDATA%\pellamo\softtoken
+// (Windows), else $XDG_DATA_HOME/pellamo/softtoken, else
+// ~/.local/share/pellamo/softtoken.
 std::string tokenDirectory();
 
 // The configured slots; false (and a message on stderr) for a file that
