@@ -74,7 +74,7 @@ wait_for_port() {
 prefix_processes() {
   local env
   for env in /proc/[0-9]*/environ; do
-    tr '\0' '\n' <"$env" 2>/dev/null | grep -qx "WINEPREFIX=$PELLAMO_WINE_PREFIX" && basename "$(dirname "$env")"
+    { tr '\0' '\n' <"$env"; } 2>/dev/null | grep -qx "WINEPREFIX=$PELLAMO_WINE_PREFIX" && basename "$(dirname "$env")"
   done
   return 0
 }
