@@ -70,6 +70,11 @@ class LinuxHost {
     return false;
   }
 
+  // What the program told its user: its error stream.
+  async messages(child, stderr) {
+    return stderr;
+  }
+
   // ---- the personal store "MY": files in <csp>/stores/MY
   async storeList(cspDir) {
     const dir = path.join(cspDir, 'stores', 'MY');
@@ -144,7 +149,7 @@ class WineHost {
     };
     this.xvfb = null;
     this.ensureDisplay();
-    this.cwdOf = new Map(); // child -> its work folder
+    this.cwdOf = new WeakMap(); // child -> its work folder (also after its exit)
     this.boxes = []; // { folder, text } of every message box answered
     this.watcher = null;
   }
@@ -213,6 +218,17 @@ class WineHost {
     return this.boxes.filter((b) => b.folder.toLowerCase() === folder).map((b) => b.text);
   }
 
+  // What the program told its user: its message boxes, written as the Linux
+  // program writes them to stderr ("[caption] text"), then its error stream.
+  async messages(child, stderr) {
+    await sleep(300); // the watcher's last line may still be on its way
+    const boxes = this.boxesOf(child).map((b) => {
+      const at = b.indexOf(' :: ');
+      return at < 0 ? `${b}\n` : `[${b.slice(0, at)}] ${b.slice(at + 4)}\n`;
+    });
+    return boxes.join('') + stderr;
+  }
+
   checkTool() {
     if (!fs.existsSync(this.tool)) {
       throw new Error(`${this.tool} is missing: build pellamo_win_storetool (tools/build-windows.sh) or set PELLAMO_WIN_STORETOOL`);
@@ -233,7 +249,6 @@ class WineHost {
     for (const key of PATH_VARIABLES) delete full[key];
     const child = spawn('wine', [this.program, ...args], { cwd, stdio, env: { ...full, ...this.windowsEnv(env) } });
     this.cwdOf.set(child, cwd ?? process.cwd());
-    child.once('exit', () => this.cwdOf.delete(child));
     return child;
   }
 
@@ -291,12 +306,14 @@ class WineHost {
     await this.tool_(['clear']);
   }
 
-  // wine's CertVerifyRevocation (cryptnet) consults no local CRL when, as the
-  // program asks, no issuer certificate and no CRL store come with the
-  // question: it answers "no check possible" and the certificate counts as
-  // not revoked.
+  // wine 8's CertVerifyRevocation (cryptnet) answers CRYPT_E_NO_REVOCATION_CHECK
+  // for the peer's certificates whatever CRL a store holds: asked as the
+  // program asks (no revocation parameters) it looks at no CRL at all, and
+  // given the issuer and a CRL store it finds the CRL but cannot check its
+  // GOST signature (it verifies with no provider of its caller). Checked with
+  // the store tool's "revocation" command.
   async installCrl() {
-    return 'wine\'s CertVerifyRevocation reads no CRL without an issuer certificate and CRL store in its parameters, which the program does not pass';
+    return 'wine\'s CertVerifyRevocation cannot use a local GOST-signed CRL (CRYPT_E_NO_REVOCATION_CHECK), so the revoked certificate counts as not revoked';
   }
 
   // CryptAcquireCertificatePrivateKey, as any Windows program would call it,
