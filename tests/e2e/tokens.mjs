@@ -5,15 +5,18 @@
 // the token (126); the token stores are listed (18, 20) and used for login
 // (22, signature checked by openssl), CA pairing (150), packets from and to
 // the peer (108, 110, 112, 114), and key renewal (24, 26, 28) when the
-// program has those commands.
+// program has those commands. Every token kind (-1, -3, -4 on the JaCarta,
+// -5, -6, -7 on the Rutoken) makes its key pair on the device; the 512-bit
+// kinds against a CA whose key is of their size.
 //
 //   node tests/e2e/tokens.mjs build/pellamo
+//   node tests/e2e/tokens.mjs build-win/pellamo.exe   (under wine: lib/host.mjs)
 import assert from 'node:assert/strict';
 import { execFileSync } from 'node:child_process';
 import fs from 'node:fs';
 import path from 'node:path';
 
-import { connect, enc, hostFor, peerPath, Reader, runCases, startPeer, startProgram, stop, tempDir } from './lib/harness.mjs';
+import { connect, enc, hostFor, peer512State, peerPath, Reader, runCases, startPeer, startProgram, stop, tempDir } from './lib/harness.mjs';
 import { TOKEN_MODULE_MATCH } from './lib/host.mjs';
 import { cardBytes, envelopeId, envelopePin } from './lib/card.mjs';
 import WebSocket from 'ws';
@@ -131,7 +134,7 @@ function keyBlob(certDer) {
 
 // ------------------------------------------------------------ the program
 
-const peer = await startPeer(peerPath(program));
+let peer = await startPeer(peerPath(program));
 let prog = await startProgram(program, { transportPort: peer.port, env: tokenEnv });
 let page = await connect();
 
@@ -224,6 +227,24 @@ async function commandAvailable(command) {
   });
   ws.close();
   return Boolean(reply && reply.length >= 16);
+}
+
+// The request cycle for each of these kinds: the request carries a key of
+// the kind's algorithm, and the key pair and certificate are on the device.
+async function requestKinds(kinds) {
+  for (const k of kinds) {
+    const q = await requestOnToken(k.kind, k.container);
+    assert.equal(q.csp, k.kind, `kind ${k.kind}: the request is for the envelope's kind`);
+    assert.equal(q.unique, k.container);
+    const p10 = await peer.control(`pkcs10/${q.uuid}`);
+    assert.equal(p10.status, 200);
+    const text = openssl(['req', '-inform', 'DER', '-in', tmpFile(p10.body), '-verify', '-noout', '-text']).toString();
+    const algorithm = k.bits === 2001 ? /GOST R 34\.10-2001/ : new RegExp(`GOST R 34\\.10-2012 with ${k.bits} bit modulus`);
+    assert.match(text, algorithm, `kind ${k.kind}: the key's algorithm`);
+    for (const kind of ['Public Key', 'Private Key', 'Certificate']) {
+      assert.ok(labelsOf(k.device, kind).includes(k.container), `kind ${k.kind}: ${kind} on the ${k.device}`);
+    }
+  }
 }
 
 await runCases([
@@ -329,6 +350,27 @@ await runCases([
     assert.deepEqual(labels, [newName], 'only the new container keeps a certificate');
     assert.deepEqual(labelsOf('rutoken', 'Private Key'), [newName], 'the old key pair is removed');
   }],
+  ['kinds -3 and -5: 122 makes the key pair of the kind on the token, 126 installs', async () => {
+    await requestKinds([
+      { device: 'jacarta', kind: -3, container: 'JaCarta_2012_256', bits: 256 },
+      { device: 'rutoken', kind: -5, container: 'Рутокен_2001', bits: 2001 },
+    ]);
+  }],
+
+  ['kinds -4 and -7 against a CA with a 512-bit key: 122 and 126 on the token', async () => {
+    // A 512-bit key agrees only with a CA key of its own size.
+    page.close();
+    await stop(prog.proc);
+    peer = await startPeer(peerPath(program), { state: peer512State() });
+    // A new working folder: its settings name the new CA.
+    prog = await startProgram(program, { transportPort: peer.port, env: tokenEnv, cspDir: prog.cspDir });
+    page = await connect();
+    await requestKinds([
+      { device: 'jacarta', kind: -4, container: 'JaCarta_2012_512', bits: 512 },
+      { device: 'rutoken', kind: -7, container: 'Рутокен_2012_512', bits: 512 },
+    ]);
+  }],
+
   ['20 on a token store gives the provider status: no token 75, a changed PIN 74', async () => {
     page.close();
     await stop(prog.proc);
