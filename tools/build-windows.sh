@@ -9,10 +9,35 @@
 #     (Asio and Beast are header-only), so that the host's system include
 #     folder never comes onto the mingw include path.
 #
-# Usage: tools/build-windows.sh [build-folder]   (default: build-win)
+# Usage: tools/build-windows.sh [--update-key <vendor.pub>] [build-folder]   (default: build-win)
+#
+# The update signing key: --update-key, else PELLAMO_UPDATE_PUBLIC_KEY in the
+# environment. A build without one keeps the repository's test key, which
+# only a development build may do: PELLAMO_DEVELOPMENT_BUILD=1 in the
+# environment (0 declares a build that is not one).
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+update_key="${PELLAMO_UPDATE_PUBLIC_KEY:-}"
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --update-key) [ $# -ge 2 ] || { echo "build-windows.sh: --update-key needs a file" >&2; exit 2; }
+                  update_key="$2"; shift 2 ;;
+    --update-key=*) update_key="${1#--update-key=}"; shift ;;
+    *) break ;;
+  esac
+done
 build="${1:-$root/build-win}"
+key_options=()
+if [ -n "$update_key" ]; then
+  [ -f "$update_key" ] || { echo "build-windows.sh: no update key file $update_key" >&2; exit 2; }
+  key_options+=("-DPELLAMO_UPDATE_PUBLIC_KEY=$(cd "$(dirname "$update_key")" && pwd)/$(basename "$update_key")")
+fi
+case "${PELLAMO_DEVELOPMENT_BUILD:-}" in
+  "") ;;
+  1|ON|on|yes|YES|true) key_options+=("-DPELLAMO_DEVELOPMENT_BUILD=ON") ;;
+  0|OFF|off|no|NO|false) key_options+=("-DPELLAMO_DEVELOPMENT_BUILD=OFF") ;;
+  *) echo "build-windows.sh: PELLAMO_DEVELOPMENT_BUILD must be 1 or 0" >&2; exit 2 ;;
+esac
 # An absolute path: CMake refuses relative include folders in targets.
 mkdir -p "$build"
 build="$(cd "$build" && pwd)"
@@ -70,6 +95,7 @@ cmake -G Ninja -S "$root" -B "$build" \
   -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
   -DCMAKE_BUILD_TYPE=Release \
   -DPELLAMO_TESTS=OFF -DPELLAMO_BENCH=OFF \
+  ${key_options[@]+"${key_options[@]}"} \
   -DCURL_DIR="$curl_prefix/lib/cmake/CURL" \
   -DBoost_INCLUDE_DIR="$boost_include" -DBoost_NO_SYSTEM_PATHS=ON \
   >"$build/configure.log" 2>&1 || { cat "$build/configure.log" >&2; exit 1; }

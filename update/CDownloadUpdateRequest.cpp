@@ -1,5 +1,7 @@
 #include "update/CDownloadUpdateRequest.h"
 
+#include "update/UpdatePackage.h"
+
 #include "errors/eErrCodes.h"
 
 CDownloadUpdateRequest::CDownloadUpdateRequest(tesel::eQuorinType requesterType,
@@ -8,7 +10,9 @@ CDownloadUpdateRequest::CDownloadUpdateRequest(tesel::eQuorinType requesterType,
       CTransportServerRequest(requesterType, tesel::PT_UNDEFINED, 0, version),
       m_fileName(std::move(fileName)) {
     setBinaryContent(false);
-    setMaxResponseSize(kMaxFileSize);
+    // The list is small and read before anything else: a longer answer ends
+    // the transfer while it is received.
+    setMaxResponseSize(m_fileName == qn::update::kInfoFileName ? qn::update::kMaxInfoSize : kMaxFileSize);
 }
 
 std::string CDownloadUpdateRequest::getBodyText() const {

@@ -56,7 +56,8 @@ public:
     // server's mapped error. On success content holds the file (offset 0).
     int downloadUpdate(std::string fileName, unsigned version, tesel::CBlob& content);
 
-    // Downloads and installs the package of the given version. The list and
+    // Downloads and installs the package of the given version, signed for
+    // this agent's variant (getType). The list and
     // every part are downloaded and their signatures verified before any
     // file is touched: a download failure returns its code, a damaged list or
     // a part too short for its trailer 6, and a name that is not a bare file
@@ -84,8 +85,13 @@ public:
     // signature that is present must verify in any case.
     void setAcceptUnsigned(bool accept);
     bool isAcceptingUnsigned() const { return m_acceptUnsigned; }
+    // Whether updates verified with the repository's test key are installed;
+    // only in a development build by default. Otherwise updateProgram
+    // refuses (78) without asking the server while that key is the
+    // verification key, and says so once on the standard error stream.
+    void setTestKeyAllowed(bool allowed);
     // The key the package builder signs with; without one it builds an
-    // unsigned package.
+    // unsigned package. Packages are signed for the variant set with setType.
     void setSigningKey(qn::update::Bytes privateKey);
 
     // For tests of interrupted installations: called at every step of the
@@ -109,15 +115,16 @@ public:
 
     // Builds a package from the files (not folders) of sourceFolder into
     // targetFolder, which is created if needed, signed for the version set
-    // with setVersion when a signing key is set. Returns 0, or 1 when the
-    // source cannot be listed, a file cannot be read or written, or signing
-    // fails.
+    // with setVersion and the variant set with setType when a signing key is
+    // set. Returns 0, or 1 when the source cannot be listed, a file cannot be
+    // read or written, signing fails, or a signed package has no variant.
     int createUpdatePackage(std::string sourceFolder, std::string targetFolder);
     // The same for a package of the given version.
     int createUpdatePackage(std::string sourceFolder, std::string targetFolder, unsigned version);
 
 private:
     // Whether a piece with this signature (null or all zeros: none) passes.
+    bool refusesTestKey() const;
     bool signatureAccepted(const unsigned char digest[qn::update::kDigestSize],
                            const unsigned char* signature) const;
     // The file phase of updateProgram. Returns 0 or 78.
@@ -137,6 +144,7 @@ private:
     qn::update::Bytes m_verificationKey = qn::update::vendorPublicKey();
     qn::update::Bytes m_signingKey;
     bool m_acceptUnsigned = qn::update::buildAcceptsUnsignedPackages();
+    bool m_testKeyAllowed = qn::update::isDevelopmentBuild();
     InstallCheckpoint m_checkpoint;
     // Set through the app-info listener from whichever thread sets them.
     std::atomic<tesel::eQuorinType> m_type{tesel::QN_UNSPECIFIED};

@@ -1,6 +1,8 @@
 // Installing a downloaded package and building one: the file side of the
 // update agent.
 #include <algorithm>
+#include <atomic>
+#include <cstdio>
 #include <cstring>
 #include <vector>
 
@@ -65,6 +67,17 @@ void CUpdateQn::setVerificationKey(Bytes publicKey) { m_verificationKey = std::m
 
 void CUpdateQn::setAcceptUnsigned(bool accept) { m_acceptUnsigned = accept; }
 
+void CUpdateQn::setTestKeyAllowed(bool allowed) { m_testKeyAllowed = allowed; }
+
+bool CUpdateQn::refusesTestKey() const {
+    if (m_testKeyAllowed || m_verificationKey != repositoryTestKey()) return false;
+    static std::atomic<bool> said{false};
+    if (!said.exchange(true))
+        std::fprintf(stderr, "update refused: this build verifies updates with the repository's test key, whose "
+                             "private key is public; only a development build may use it\n");
+    return true;
+}
+
 void CUpdateQn::setSigningKey(Bytes privateKey) { m_signingKey = std::move(privateKey); }
 
 void CUpdateQn::setInstallCheckpoint(InstallCheckpoint checkpoint) { m_checkpoint = std::move(checkpoint); }
@@ -80,23 +93,22 @@ bool CUpdateQn::signatureAccepted(const unsigned char digest[kDigestSize], const
 
 int CUpdateQn::updateProgram(unsigned version) {
     recoverInterruptedUpdate();
+    // The test key's private half is public, so anyone could publish to a
+    // program that trusts it: nothing is even downloaded.
+    if (refusesTestKey()) return ERR_UPDATE_FAILED;
+    const tesel::eQuorinType type = getType();
 
     CBlob info;
     int result = downloadUpdate(kInfoFileName, version, info);
     if (result != ERR_OK) return result;
-
     std::vector<std::string> names;
-    unsigned listSize = 0;
-    result = readPackageInfo(info, names, &listSize);
+    result = readSignedPackageInfo(info, type, version, m_verificationKey, m_acceptUnsigned, names);
     if (result != ERR_OK) return result;
-    unsigned char digest[kDigestSize];
-    listDigest(version, info.getData(), listSize, digest);
-    const bool listSigned = info.getSize() - listSize == kSignatureSize;
-    if (!signatureAccepted(digest, listSigned ? info.getData() + listSize : nullptr)) return ERR_UPDATE_FAILED;
 
     // Everything is downloaded and verified before the first file is touched.
     std::vector<CBlob> contents;
     contents.reserve(names.size());
+    unsigned char digest[kDigestSize];
     for (unsigned k = 1; k <= names.size(); ++k) {
         CBlob part;
         result = downloadUpdate(partFileName(k), version, part);
@@ -104,7 +116,7 @@ int CUpdateQn::updateProgram(unsigned version) {
         // A part without room for its trailer is not one the builder made.
         if (part.getSize() < kPartTrailerSize) return ERR_UNKNOWN_HEADER;
         const unsigned size = part.getSize() - kPartTrailerSize;
-        partDigest(version, k, names[k - 1], part.getData(), size, digest);
+        partDigest(type, version, k, names[k - 1], part.getData(), size, digest);
         if (!signatureAccepted(digest, part.getData() + size)) return ERR_UPDATE_FAILED;
         contents.emplace_back(part, 0, kPartTrailerSize);
     }
@@ -237,6 +249,8 @@ int CUpdateQn::createUpdatePackage(std::string sourceFolder, std::string targetF
     if (!platform::listFileNames(sourceFolder, names)) return ERR_INTERNAL;
     std::sort(names.begin(), names.end());
     const bool sign = !m_signingKey.empty();
+    // A signature binds the variant: one for no variant would install nowhere.
+    if (sign && getType() == tesel::QN_UNSPECIFIED) return ERR_INTERNAL;
 
     for (unsigned k = 1; k <= names.size(); ++k) {
         CBlob content;
@@ -245,7 +259,7 @@ int CUpdateQn::createUpdatePackage(std::string sourceFolder, std::string targetF
         unsigned char trailer[kPartTrailerSize] = {};
         if (sign) {
             unsigned char digest[kDigestSize];
-            partDigest(version, k, names[k - 1], content.getData(), content.getSize(), digest);
+            partDigest(getType(), version, k, names[k - 1], content.getData(), content.getSize(), digest);
             if (!signDigest(m_signingKey, digest, trailer)) return ERR_INTERNAL;
         }
         CBlob part(content.getSize() + kPartTrailerSize);
@@ -260,7 +274,7 @@ int CUpdateQn::createUpdatePackage(std::string sourceFolder, std::string targetF
     if (sign) {
         unsigned char digest[kDigestSize];
         unsigned char signature[kSignatureSize];
-        listDigest(version, info.getData(), info.getSize(), digest);
+        listDigest(getType(), version, info.getData(), info.getSize(), digest);
         if (!signDigest(m_signingKey, digest, signature)) return ERR_INTERNAL;
         CBlob signedInfo(info.getSize() + kSignatureSize);
         signedInfo.serialize(info.getData(), info.getSize());

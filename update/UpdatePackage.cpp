@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "errors/eErrCodes.h"
+#include "update/UpdateSignature.h"
 
 using tesel::CBlob;
 
@@ -30,8 +31,15 @@ bool isDeviceName(const std::string& name) {
     if (base == "CON" || base == "PRN" || base == "AUX" || base == "NUL" || base == "CONIN$" ||
         base == "CONOUT$")
         return true;
-    return base.size() == 4 && (base.compare(0, 3, "COM") == 0 || base.compare(0, 3, "LPT") == 0) &&
-           base[3] >= '0' && base[3] <= '9';
+    if (base.compare(0, 3, "COM") != 0 && base.compare(0, 3, "LPT") != 0) return false;
+    const std::string number = base.substr(3);
+    if (number.size() == 1 && number[0] >= '0' && number[0] <= '9') return true;
+    // Superscript one, two and three count as the digits: in UTF-8
+    // (C2 B9, C2 B2, C2 B3) and in the Western code page (B9, B2, B3).
+    if (number.empty() || number.size() > 2) return false;
+    const unsigned char last = static_cast<unsigned char>(number.back());
+    const bool superscript = last == 0xB9 || last == 0xB2 || last == 0xB3;
+    return superscript && (number.size() == 1 || static_cast<unsigned char>(number[0]) == 0xC2);
 }
 
 }  // namespace
@@ -48,10 +56,11 @@ bool isBareFileName(const std::string& name) {
 }
 
 int readPackageInfo(CBlob info, std::vector<std::string>& names, unsigned* listSize) {
+    if (info.getSize() > kMaxInfoSize) return ERR_UNKNOWN_HEADER;
     info.moveOffset(0);
     unsigned count = 0;
     info >> count;
-    if (info.isMalformed()) return ERR_UNKNOWN_HEADER;
+    if (info.isMalformed() || count > kMaxPackageFiles + 1) return ERR_UNKNOWN_HEADER;
     std::vector<std::string> read;
     // A count of 0 lists no files, like a count of 1.
     for (unsigned k = 1; k < count; ++k) {
@@ -62,12 +71,48 @@ int readPackageInfo(CBlob info, std::vector<std::string>& names, unsigned* listS
     }
     std::vector<std::string> seen;
     for (const std::string& name : read) {
-        if (!isBareFileName(name)) return ERR_UPDATE_FAILED;
+        if (name.size() > kMaxNameSize || !isBareFileName(name)) return ERR_UPDATE_FAILED;
         seen.push_back(upper(name));
     }
     std::sort(seen.begin(), seen.end());
     if (std::adjacent_find(seen.begin(), seen.end()) != seen.end()) return ERR_UPDATE_FAILED;
     if (listSize != nullptr) *listSize = info.getOffset();
+    names = std::move(read);
+    return ERR_OK;
+}
+
+int readSignedPackageInfo(const CBlob& info, tesel::eQuorinType type, unsigned version,
+                          const std::vector<unsigned char>& key, bool acceptUnsigned,
+                          std::vector<std::string>& names) {
+    const unsigned size = info.getSize();
+    if (size > kMaxInfoSize) return ERR_UNKNOWN_HEADER;
+    const unsigned char* data = info.getData();
+    if (size >= kSignatureSize + CBlob::sizeOfInt()) {
+        const unsigned signedSize = size - kSignatureSize;
+        unsigned char digest[kDigestSize];
+        listDigest(type, version, data, signedSize, digest);
+        if (verifyDigest(key, digest, data + signedSize)) {
+            std::vector<std::string> read;
+            unsigned used = 0;
+            const int result = readPackageInfo(CBlob(data, signedSize), read, &used);
+            if (result != ERR_OK) return result;
+            // Signed bytes that are more than the list are not a list the builder made.
+            if (used != signedSize) return ERR_UNKNOWN_HEADER;
+            names = std::move(read);
+            return ERR_OK;
+        }
+    }
+    if (!acceptUnsigned) return ERR_UPDATE_FAILED;
+    std::vector<std::string> read;
+    unsigned used = 0;
+    const int result = readPackageInfo(info, read, &used);
+    if (result != ERR_OK) return result;
+    // A signature that is there must verify, even where unsigned lists pass;
+    // other bytes behind the list are left alone, as older agents did.
+    const unsigned char* trailer = data + used;
+    if (size - used == kSignatureSize &&
+        std::any_of(trailer, trailer + kSignatureSize, [](unsigned char c) { return c != 0; }))
+        return ERR_UPDATE_FAILED;
     names = std::move(read);
     return ERR_OK;
 }

@@ -136,10 +136,11 @@ bool pointToPublicKey(gcry_mpi_point_t point, gcry_ctx_t ctx, Bytes& publicKey) 
 
 }  // namespace
 
-void partDigest(unsigned version, unsigned number, const std::string& name, const unsigned char* content,
-                std::size_t size, unsigned char digest[kDigestSize]) {
+void partDigest(tesel::eQuorinType type, unsigned version, unsigned number, const std::string& name,
+                const unsigned char* content, std::size_t size, unsigned char digest[kDigestSize]) {
     Digest d;
-    d.string("update part");
+    d.string("update part of variant");
+    d.u32(static_cast<std::uint32_t>(type));
     d.u32(version);
     d.u32(number);
     d.string(name);
@@ -147,9 +148,11 @@ void partDigest(unsigned version, unsigned number, const std::string& name, cons
     d.finish(digest);
 }
 
-void listDigest(unsigned version, const unsigned char* list, std::size_t size, unsigned char digest[kDigestSize]) {
+void listDigest(tesel::eQuorinType type, unsigned version, const unsigned char* list, std::size_t size,
+                unsigned char digest[kDigestSize]) {
     Digest d;
-    d.string("update list");
+    d.string("update list of variant");
+    d.u32(static_cast<std::uint32_t>(type));
     d.u32(version);
     d.bytes(list, size);
     d.finish(digest);

@@ -2,12 +2,14 @@
 // CryptoPro A parameter set, over a Streebog-256 digest.
 //
 // What is signed, each digest taken over CBlob encodings (32-bit little-endian
-// integers, strings as a 32-bit length and the bytes):
-//   part K of version V:  "update part", V, K, the file's name, its content
-//   updateinfo.dat of V:  "update list", V, the file's bytes before the signature
-// The labels keep a signature of one kind from passing as the other; the
-// version and number keep a part from being replayed at another place or in
-// another version.
+// integers, strings as a 32-bit length and the bytes), T being the program
+// variant (tesel::eQuorinType) the package is for:
+//   part K of version V:  "update part of variant", T, V, K, the file's name, its content
+//   updateinfo.dat of V:  "update list of variant", T, V, the file's bytes before the signature
+// The labels keep a signature of one kind from passing as the other (and
+// from passing as one of the earlier form without the variant); the variant,
+// version and number keep a part from being replayed in another program, at
+// another place or in another version.
 //
 // Byte orders as elsewhere in the system: a public key is LE(x) || LE(y)
 // (64 bytes), a private key LE(d) (32 bytes), a signature LE(r) || LE(s)
@@ -18,6 +20,7 @@
 #include <vector>
 
 #include "core/CBlob.h"
+#include "core/eQuorinType.h"
 #include "core/export.h"
 
 namespace qn::update {
@@ -29,9 +32,9 @@ inline constexpr unsigned kDigestSize = 32;
 
 using Bytes = std::vector<unsigned char>;
 
-UPD_QN_API void partDigest(unsigned version, unsigned number, const std::string& name,
+UPD_QN_API void partDigest(tesel::eQuorinType type, unsigned version, unsigned number, const std::string& name,
                            const unsigned char* content, std::size_t size, unsigned char digest[kDigestSize]);
-UPD_QN_API void listDigest(unsigned version, const unsigned char* list, std::size_t size,
+UPD_QN_API void listDigest(tesel::eQuorinType type, unsigned version, const unsigned char* list, std::size_t size,
                            unsigned char digest[kDigestSize]);
 
 // False when the key is not a valid private key or the library fails.
@@ -52,5 +55,10 @@ UPD_QN_API const Bytes& vendorPublicKey();
 // Whether this build accepts packages without signatures (a deployment
 // switch, off unless the build turns it on).
 UPD_QN_API bool buildAcceptsUnsignedPackages();
+// The public half of the repository's test key pair, whose private half is
+// public too: only a development build may install what it verifies.
+UPD_QN_API const Bytes& repositoryTestKey();
+// Whether this is a development build (PELLAMO_DEVELOPMENT_BUILD).
+UPD_QN_API bool isDevelopmentBuild();
 
 }  // namespace qn::update

@@ -54,6 +54,7 @@ TEST(PeerUpdates, AgentFindsDownloadsAndInstallsThePublishedVersion) {
 
     fs::create_directories(root.path() / "packages" / "4");
     CUpdateQn agent;
+    agent.setType(tesel::QN_PLUGIN);
     agent.setSigningKey(update_keys::signingKey());
     agent.setVerificationKey(update_keys::verificationKey());
     // Published for the plug-in (type 4) as version 101300; an older one too.

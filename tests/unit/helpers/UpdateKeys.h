@@ -1,5 +1,5 @@
 // The repository's TEST-ONLY update signing key pair, and signed pieces of
-// hand-made update packages.
+// hand-made update packages (for the program, variant 4, unless told).
 #pragma once
 
 #include <fstream>
@@ -45,27 +45,30 @@ inline std::string le32(unsigned v) {
 
 // The bytes of a list followed by their signature for the version.
 inline std::string signedListBytes(unsigned version, const std::string& list,
-                                   const qn::update::Bytes& key = signingKey()) {
+                                   const qn::update::Bytes& key = signingKey(),
+                                   tesel::eQuorinType type = tesel::QN_PLUGIN) {
     unsigned char digest[qn::update::kDigestSize];
-    qn::update::listDigest(version, reinterpret_cast<const unsigned char*>(list.data()), list.size(), digest);
+    qn::update::listDigest(type, version, reinterpret_cast<const unsigned char*>(list.data()), list.size(), digest);
     return list + sign(digest, key);
 }
 
 // updateinfo.dat for these names, signed for the version.
 inline std::string signedList(unsigned version, const std::vector<std::string>& names,
-                              const qn::update::Bytes& key = signingKey()) {
+                              const qn::update::Bytes& key = signingKey(),
+                              tesel::eQuorinType type = tesel::QN_PLUGIN) {
     std::string list = le32(static_cast<unsigned>(names.size() + 1));
     for (const auto& n : names) list += le32(static_cast<unsigned>(n.size())) + n;
     unsigned char digest[qn::update::kDigestSize];
-    qn::update::listDigest(version, reinterpret_cast<const unsigned char*>(list.data()), list.size(), digest);
+    qn::update::listDigest(type, version, reinterpret_cast<const unsigned char*>(list.data()), list.size(), digest);
     return list + sign(digest, key);
 }
 
 // Part k of the version: the content and its signature.
 inline std::string signedPart(unsigned version, unsigned k, const std::string& name, const std::string& content,
-                              const qn::update::Bytes& key = signingKey()) {
+                              const qn::update::Bytes& key = signingKey(),
+                              tesel::eQuorinType type = tesel::QN_PLUGIN) {
     unsigned char digest[qn::update::kDigestSize];
-    qn::update::partDigest(version, k, name, reinterpret_cast<const unsigned char*>(content.data()),
+    qn::update::partDigest(type, version, k, name, reinterpret_cast<const unsigned char*>(content.data()),
                            content.size(), digest);
     return content + sign(digest, key);
 }

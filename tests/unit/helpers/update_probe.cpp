@@ -57,6 +57,7 @@ int main(int argc, char** argv) {
         agent.setVersion(static_cast<unsigned>(std::strtoul(argv[4], nullptr, 10)));
         agent.setType(tesel::QN_PLUGIN);
         agent.setVerificationKey(update_keys::verificationKey());
+        agent.setTestKeyAllowed(true);
         bool handled = false;
         agent.attemptUpdate(handled, nullptr);
         std::fprintf(stderr, "handled=%d\n", handled ? 1 : 0);

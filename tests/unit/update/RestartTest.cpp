@@ -96,6 +96,7 @@ TEST(Restart, EndToEndUpdateReplacesTheProgramAndRunsTheNewVersion) {
     writeFile(next / "data.txt", "new data");
     writeFile(next / "readme.txt", "added in 1.01.277");
     CUpdateQn builder;
+    builder.setType(tesel::QN_PLUGIN);
     builder.setSigningKey(update_keys::signingKey());
     ASSERT_EQ(builder.createUpdatePackage(next.string(), (dir / "package").string(), 101277), 0);
     server().package((dir / "package").string());

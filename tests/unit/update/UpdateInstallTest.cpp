@@ -87,7 +87,7 @@ TEST_F(UpdateInstall, HostileNamesRefuseEverythingBeforeAnyFileIsTouched) {
     // names Windows would change, and a second name for the same file too.
     for (const std::string& hostile : std::vector<std::string>{"../escape", "..", ".", "", "sub/x", "sub\\x", "/tmp/abs", "C:\\x", "D:x", "CON", "nul.txt",
           "Com1", "LPT9.log", "CONOUT$", "a.exe ", "a.exe.", "A.EXE", "a.exe", "x.update-new", "a<b",
-          "q?", "tab\there"}) {
+          "q?", "tab\there", "COM\xC2\xB9", "lpt\xC2\xB2.txt", "COM\xB3", "LPT\xB9.dll"}) {
         server().reset();
         server().download("updateinfo.dat", signedList(kVersion, {"a.exe", hostile}));
         server().download("update1", signedPart(kVersion, 1, "a.exe", "new a"));
@@ -102,7 +102,11 @@ TEST_F(UpdateInstall, HostileNamesRefuseEverythingBeforeAnyFileIsTouched) {
 TEST_F(UpdateInstall, DamagedListTouchesNothing) {
     writeFile(s.program / "a.exe", "old a");
     const auto before = snapshot(s.dir.path());
-    server().download("updateinfo.dat", le32(4) + lp("a.exe") + lp("b") + le32(99) + "short");
+    const std::string damaged = le32(4) + lp("a.exe") + lp("b") + le32(99) + "short";
+    // Its signature is checked before a byte of it is read.
+    server().download("updateinfo.dat", damaged);
+    EXPECT_EQ(s.agent.updateProgram(kVersion), ERR_UPDATE_FAILED);
+    server().download("updateinfo.dat", update_keys::signedListBytes(kVersion, damaged));
     EXPECT_EQ(s.agent.updateProgram(kVersion), ERR_UNKNOWN_HEADER);
     EXPECT_EQ(snapshot(s.dir.path()), before);
 }

@@ -56,6 +56,52 @@ TEST(UpdatePackage, OnlyBareFileNamesPass) {
     EXPECT_FALSE(qn::update::isBareFileName(std::string("a\0b", 3)));
 }
 
+// Windows takes superscript one to three for the port digits, whether the
+// name's bytes are read as UTF-8 or in the Western code page.
+TEST(UpdatePackage, DeviceNamesWithSuperscriptDigitsAreRefused) {
+    for (const std::string base : {"COM", "LPT", "com", "Lpt"}) {
+        for (const std::string digit : {"\xC2\xB9", "\xC2\xB2", "\xC2\xB3", "\xB9", "\xB2", "\xB3"}) {
+            EXPECT_FALSE(qn::update::isBareFileName(base + digit)) << base << digit;
+            EXPECT_FALSE(qn::update::isBareFileName(base + digit + ".txt")) << base << digit;
+            EXPECT_FALSE(qn::update::isBareFileName(base + digit + " .log")) << base << digit;
+        }
+    }
+    // Other characters after the port name, or more of them, are plain names.
+    for (const std::string ok : {"COM\xC2\xB4", "COM\xC2\xB9x", "COM\xC3\xB9", "COM10", "LPT\xB9\xB9", "COMx\xB9",
+                                 "ACOM\xC2\xB9"})
+        EXPECT_TRUE(qn::update::isBareFileName(ok)) << ok;
+}
+
+TEST(UpdatePackage, ListBoundsOnSizeCountAndNameLength) {
+    std::vector<std::string> names{"keep"};
+    // 1,024 files pass, 1,025 are a damaged list.
+    std::vector<std::string> many;
+    for (unsigned i = 0; i < qn::update::kMaxPackageFiles; ++i) many.push_back("f" + std::to_string(i));
+    CBlob full = qn::update::writePackageInfo(many);
+    ASSERT_EQ(qn::update::readPackageInfo(full, names), 0);
+    EXPECT_EQ(names.size(), 1024u);
+    many.push_back("one-more");
+    names = {"keep"};
+    EXPECT_EQ(qn::update::readPackageInfo(qn::update::writePackageInfo(many), names), ERR_UNKNOWN_HEADER);
+    // A count far beyond the names is refused before any name is read.
+    EXPECT_EQ(qn::update::readPackageInfo(blobOf(le32(1026) + lp("a")), names), ERR_UNKNOWN_HEADER);
+
+    // 255 bytes of name pass, 256 do not.
+    ASSERT_EQ(qn::update::readPackageInfo(qn::update::writePackageInfo({std::string(255, 'n')}), names), 0);
+    names = {"keep"};
+    EXPECT_EQ(qn::update::readPackageInfo(qn::update::writePackageInfo({std::string(256, 'n')}), names),
+              ERR_UPDATE_FAILED);
+
+    // 64 KiB of list pass, one byte more is damaged whatever it holds.
+    const std::string big = std::string(qn::update::kMaxInfoSize - 8, 'b');
+    ASSERT_EQ(qn::update::readPackageInfo(blobOf(le32(2) + lp(big)), names), ERR_UPDATE_FAILED);  // name too long
+    EXPECT_EQ(qn::update::readPackageInfo(blobOf(le32(1) + std::string(qn::update::kMaxInfoSize - 4, '\0')), names), 0);
+    names = {"keep"};
+    EXPECT_EQ(qn::update::readPackageInfo(blobOf(le32(1) + std::string(qn::update::kMaxInfoSize - 3, '\0')), names),
+              ERR_UNKNOWN_HEADER);
+    EXPECT_EQ(names, std::vector<std::string>{"keep"});
+}
+
 TEST(UpdatePackage, InfoListIsCountThenNames) {
     const CBlob info = qn::update::writePackageInfo({"pellamo", "upd_qn.so"});
     EXPECT_EQ(text(info), le32(3) + lp("pellamo") + lp("upd_qn.so"));

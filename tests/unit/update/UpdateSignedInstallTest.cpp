@@ -2,6 +2,7 @@
 // accepts unsigned when told to, and installations interrupted at every step.
 #include <gtest/gtest.h>
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -54,7 +55,7 @@ protected:
 
 TEST(UpdateSignature, SignsAndVerifiesOnlyWithTheMatchingKeyAndDigest) {
     unsigned char digest[qn::update::kDigestSize];
-    qn::update::partDigest(1, 1, "a", reinterpret_cast<const unsigned char*>("x"), 1, digest);
+    qn::update::partDigest(tesel::QN_PLUGIN, 1, 1, "a", reinterpret_cast<const unsigned char*>("x"), 1, digest);
     unsigned char signature[qn::update::kSignatureSize];
     ASSERT_TRUE(qn::update::signDigest(update_keys::signingKey(), digest, signature));
     EXPECT_TRUE(qn::update::verifyDigest(update_keys::verificationKey(), digest, signature));
@@ -64,7 +65,7 @@ TEST(UpdateSignature, SignsAndVerifiesOnlyWithTheMatchingKeyAndDigest) {
     EXPECT_EQ(derived, update_keys::verificationKey());
 
     unsigned char other[qn::update::kDigestSize];
-    qn::update::partDigest(1, 2, "a", reinterpret_cast<const unsigned char*>("x"), 1, other);
+    qn::update::partDigest(tesel::QN_PLUGIN, 1, 2, "a", reinterpret_cast<const unsigned char*>("x"), 1, other);
     EXPECT_FALSE(qn::update::verifyDigest(update_keys::verificationKey(), other, signature));
     // A key that is not a point of the curve verifies nothing.
     qn::update::Bytes offCurve = update_keys::verificationKey();
@@ -127,6 +128,65 @@ TEST_F(SignedInstall, PiecesSignedForAnotherVersionPlaceOrFileAreRefused) {
     expectRefused("part of another file");
 }
 
+TEST_F(SignedInstall, PackageOfAnotherVariantIsRefused) {
+    // The client's package of the same version, signed with the same key.
+    server().download("updateinfo.dat", signedList(kVersion, {"a.exe", "b.dll"}, update_keys::signingKey(), tesel::QN_CLIENT));
+    server().download("update1", signedPart(kVersion, 1, "a.exe", "new a", update_keys::signingKey(), tesel::QN_CLIENT));
+    server().download("update2", signedPart(kVersion, 2, "b.dll", "new b", update_keys::signingKey(), tesel::QN_CLIENT));
+    expectRefused("list and parts of another variant");
+    serveGood();
+    server().download("update2", signedPart(kVersion, 2, "b.dll", "new b", update_keys::signingKey(), tesel::QN_CA));
+    expectRefused("one part of another variant");
+    // The same files signed for the program install.
+    serveGood();
+    ASSERT_EQ(s.agent.updateProgram(kVersion), 0);
+    EXPECT_EQ(readFile(s.program / "b.dll"), "new b");
+}
+
+TEST_F(SignedInstall, ListSignatureIsCheckedBeforeTheListIsRead) {
+    serveGood();
+    // Damaged and hostile lists without a valid signature are refused for
+    // the signature (78), whatever the reader would have said of them.
+    const std::string damaged = le32(3) + le32(1000) + "a";
+    server().download("updateinfo.dat", damaged + std::string(64, 'S'));
+    expectRefused("unsigned damaged list");
+    // Signed, the same damaged bytes are a damaged list (6).
+    server().download("updateinfo.dat", update_keys::signedListBytes(kVersion, damaged));
+    EXPECT_EQ(s.agent.updateProgram(kVersion), ERR_UNKNOWN_HEADER);
+    // Signed bytes that hold more than the list are not a list the builder made.
+    server().download("updateinfo.dat", update_keys::signedListBytes(kVersion, unsignedList({"a.exe"}) + "x"));
+    EXPECT_EQ(s.agent.updateProgram(kVersion), ERR_UNKNOWN_HEADER);
+    // A list longer than 64 KiB ends the transfer as it arrives.
+    server().download("updateinfo.dat", update_keys::signedListBytes(kVersion, unsignedList({std::string(70000, 'x')})));
+    EXPECT_EQ(s.agent.updateProgram(kVersion), ERR_SERVER_TRANSFER);
+    EXPECT_EQ(snapshot(s.program), (std::map<std::string, std::string>{{"a.exe", "old a"}, {"b.dll", "old b"}}));
+}
+
+// The repository's test key pair is public: a program that is not a
+// development build never installs what it verifies, and says so once.
+TEST_F(SignedInstall, TestKeyIsRefusedOutsideDevelopmentBuilds) {
+    EXPECT_EQ(qn::update::repositoryTestKey(), update_keys::verificationKey());
+    serveGood();
+    s.agent.setTestKeyAllowed(false);
+    testing::internal::CaptureStderr();
+    expectRefused("test key, first attempt");
+    expectRefused("test key, second attempt");
+    const std::string said = testing::internal::GetCapturedStderr();
+    EXPECT_NE(said.find("test key"), std::string::npos) << said;
+    EXPECT_EQ(said.find("test key"), said.rfind("test key")) << "said more than once: " << said;
+    // Nothing was even asked of the server.
+    EXPECT_TRUE(server().log().empty());
+
+    // A vendor key is taken in such a build.
+    qn::update::Bytes vendorPrivate, vendorPublic;
+    ASSERT_TRUE(qn::update::generateSigningKey(vendorPrivate, vendorPublic));
+    server().download("updateinfo.dat", signedList(kVersion, {"a.exe"}, vendorPrivate));
+    server().download("update1", signedPart(kVersion, 1, "a.exe", "vendor a", vendorPrivate));
+    s.agent.setVerificationKey(vendorPublic);
+    ASSERT_EQ(s.agent.updateProgram(kVersion), 0);
+    EXPECT_EQ(readFile(s.program / "a.exe"), "vendor a");
+}
+
 TEST_F(SignedInstall, PackageSignedByAnotherKeyIsRefused) {
     qn::update::Bytes otherPrivate, otherPublic;
     ASSERT_TRUE(qn::update::generateSigningKey(otherPrivate, otherPublic));
@@ -177,6 +237,10 @@ TEST_F(SignedInstall, BuilderSignsWhatTheAgentVerifies) {
     EXPECT_EQ(readFile(s.program / "a.exe"), "built a");
     // The same package offered as another version is refused.
     EXPECT_EQ(s.agent.updateProgram(kVersion + 1), ERR_UPDATE_FAILED);
+    // A signed package is always for a variant.
+    CUpdateQn noVariant;
+    noVariant.setSigningKey(update_keys::signingKey());
+    EXPECT_EQ(noVariant.createUpdatePackage((pkg / "src").string(), (pkg / "out2").string(), kVersion), ERR_INTERNAL);
 }
 
 TEST_F(SignedInstall, FailedRenameHalfWayPutsEveryFileBack) {

@@ -79,7 +79,8 @@ inline testing_http::HttpFixture& server() {
 
 // An agent of the program (variant 4, version 101276) that talks to the
 // loopback server and installs into <temp>/program with backups in
-// <temp>/backup/. Its builder signs with the test key and it verifies with it.
+// <temp>/backup/. Its builder signs with the test key and it verifies with it
+// (allowed here whatever the build).
 struct AgentSetup {
     TempDir dir;
     CUpdateQn agent;
@@ -99,6 +100,7 @@ struct AgentSetup {
         agent.setVerificationKey(update_keys::verificationKey());
         agent.setSigningKey(update_keys::signingKey());
         agent.setAcceptUnsigned(false);
+        agent.setTestKeyAllowed(true);
     }
 };
 
