@@ -1,10 +1,16 @@
 #include "app/VUzeVorido.h"
 
+#include <cstdio>
+#include <string>
+#include <utility>
+#include <vector>
+
 #include "app/Deployment.h"
 #include "app/Settings.h"
 #include "app/UpdateModule.h"
 #include "core/AppInfo.h"
 #include "core/eQuorinType.h"
+#include "crypto/ControllerPKIClient.h"
 #include "errors/CError.h"
 #include "errors/CMsg.h"
 #include "errors/eErrCodes.h"
@@ -48,6 +54,15 @@ int VUzeVorido::init() {
 
     tesel::setVersion(kProgramVersion);
     tesel::setAppType(tesel::QN_PLUGIN);
+
+    // The CA certificate decides whose answers are trusted: a malformed
+    // pin list stops the program rather than trusting any certificate.
+    std::vector<tesel::Sha256Digest> trustedCA;
+    std::string pinMessage;
+    const bool pinsRead = deployment::trustedCAFingerprints(trustedCA, pinMessage);
+    if (!pinMessage.empty()) std::fprintf(stderr, "%s\n", pinMessage.c_str());
+    if (!pinsRead) return ERR_CA_CERT_INSTALL;
+    qn::crypto::ControllerPKIClient::instance().setTrustedCAFingerprints(std::move(trustedCA));
 
     const int settings = loadSettings();
     if (settings != ERR_OK) return settings;

@@ -1,5 +1,7 @@
 #include "crypto/ControllerPKIClient.h"
 
+#include <algorithm>
+
 #include "crypto/CryptoBase.h"
 #include "crypto/CspAlgorithms.h"
 #include "errors/eErrCodes.h"
@@ -15,8 +17,11 @@ eGostCrypto generationOf(const CERT_CONTEXT* cert) {
     return getGostCrypto(std::string(oid ? oid : ""));
 }
 
-// The CA certificate of one generation from the transport server.
-unsigned fetchCACertificate(eGostCrypto generation, CertContextPtr& out) {
+}  // namespace
+
+// The CA certificate of one generation from the transport server; one the
+// deployment does not trust is refused here, before it is cached or paired.
+unsigned ControllerPKIClient::fetchCACertificate(eGostCrypto generation, CertContextPtr& out) const {
     CGetCACertRequest request(generation);
     int r = getTransportServer().send(request);
     if (r != 0) {
@@ -31,11 +36,32 @@ unsigned fetchCACertificate(eGostCrypto generation, CertContextPtr& out) {
     if (CryptoBase::blobToCertificate(der, &cert) != ERR_OK) {
         return ERR_CA_CERT_INSTALL;
     }
-    out = adoptCert(cert);
+    CertContextPtr held = adoptCert(cert);
+    if (!isTrustedCACertificate(held.get())) {
+        return ERR_CA_CERT_INSTALL;
+    }
+    out = std::move(held);
     return ERR_OK;
 }
 
-}  // namespace
+void ControllerPKIClient::setTrustedCAFingerprints(std::vector<tesel::Sha256Digest> fingerprints) {
+    std::lock_guard<std::mutex> lock(m_caMutex);
+    m_trustedCA = std::move(fingerprints);
+    // A certificate cached under the old list is fetched again and checked.
+    if (m_caCert && !isTrustedLocked(m_caCert.get())) m_caCert.reset();
+}
+
+bool ControllerPKIClient::isTrustedCACertificate(const CERT_CONTEXT* cert) const {
+    std::lock_guard<std::mutex> lock(m_caMutex);
+    return isTrustedLocked(cert);
+}
+
+bool ControllerPKIClient::isTrustedLocked(const CERT_CONTEXT* cert) const {
+    if (!cert || !cert->pbCertEncoded) return false;
+    if (m_trustedCA.empty()) return true;
+    const tesel::Sha256Digest digest = tesel::sha256(cert->pbCertEncoded, cert->cbCertEncoded);
+    return std::find(m_trustedCA.begin(), m_trustedCA.end(), digest) != m_trustedCA.end();
+}
 
 ControllerPKIClient& ControllerPKIClient::instance() {
     static ControllerPKIClient* controller = [] {

@@ -4,6 +4,9 @@
 #pragma once
 
 #include <mutex>
+#include <vector>
+
+#include "core/Sha256.h"
 
 #include "crypto/ControllerPKI.h"
 #include "crypto/Crypto1By1Connect.h"
@@ -27,8 +30,10 @@ public:
     // CA-certificate request over the transport server connection), then
     // importPublicKey2Side with its public key and serial number. Returns
     // the transport status of a failed fetch, 43 when the answer holds no
-    // certificate, 3 for a connection without a provider, else the status
-    // of the key agreement. A failed fetch leaves no cached certificate.
+    // certificate or a certificate the deployment does not trust (see
+    // setTrustedCAFingerprints), 3 for a connection without a provider, else
+    // the status of the key agreement. A failed fetch leaves no cached
+    // certificate.
     unsigned loadlCertCA(Crypto1By1Connect& connection);
 
     // The cached CA certificate, or null.
@@ -36,9 +41,20 @@ public:
     // Caches a reference of its own to cert (null forgets the cached one).
     void setCACertificate(const CERT_CONTEXT* cert);
 
+    // The SHA-256 fingerprints of the DER certificates the CA may serve. A
+    // fetched certificate that matches none is refused before anything uses
+    // it; an empty list accepts whatever the transport server sends.
+    void setTrustedCAFingerprints(std::vector<tesel::Sha256Digest> fingerprints);
+    // Whether cert may be used as the CA certificate under the current list.
+    bool isTrustedCACertificate(const CERT_CONTEXT* cert) const;
+
 private:
+    unsigned fetchCACertificate(eGostCrypto generation, CertContextPtr& out) const;
+    bool isTrustedLocked(const CERT_CONTEXT* cert) const;
+
     mutable std::mutex m_caMutex;
     CertContextPtr m_caCert;
+    std::vector<tesel::Sha256Digest> m_trustedCA;
 };
 
 // The user certificate under index in the program's PKI controller, or null
