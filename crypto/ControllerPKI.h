@@ -23,6 +23,8 @@ class CCertObject;
 
 namespace qn::crypto {
 
+class Crypto1By1Connect;
+
 // Certificate status flags set by the checks.
 inline constexpr int CERT_STATUS_OK = 0;
 // Not yet valid, or expired more than 30 days ago.
@@ -99,6 +101,11 @@ public:
     // The subject's INN checked as the client card checks it for the
     // certificate's owner kind; 0x20000000 when it fails.
     static int checkCertificateIsQualified(const CCertObject& cert, int& status);
+
+    // Whether the certificate (DER) may be installed into the container of
+    // key: 0 when its public key is the container's, 73 when it is not (or
+    // the container's key cannot be read), 44 when it cannot be decoded.
+    static unsigned checkCertificateKey(const tesel::CBlob& certificate, const Crypto1By1Connect& key);
 
 protected:
     mutable std::mutex m_mutex;

@@ -8,6 +8,9 @@
 #include "client/CClient.h"
 #include "core/DateTime.h"
 #include "crypto/ControllerPKI.h"
+#include "crypto/CryptoBase.h"
+#include "crypto/Crypto1By1Connect.h"
+#include "errors/eErrCodes.h"
 #include "pki/CCertObject.h"
 
 namespace qn::crypto {
@@ -96,6 +99,36 @@ int ControllerPKI::checkCertificateIsQualified(const CCertObject& cert, int& sta
         status = CERT_STATUS_NOT_QUALIFIED;
     }
     return 0;
+}
+
+namespace {
+
+// The raw key value at the end of a public key blob: a 16-byte header whose
+// last four bytes are the key's length in bits (little-endian), the key's
+// parameters, then the key itself. Empty for a blob that does not add up.
+std::vector<unsigned char> keyValue(const tesel::CBlob& blob) {
+    const unsigned char* p = blob.getData();
+    const unsigned size = blob.getSize();
+    if (!p || size < 16) return {};
+    const unsigned bits = p[12] | p[13] << 8 | p[14] << 16 | static_cast<unsigned>(p[15]) << 24;
+    const unsigned bytes = bits / 8;
+    if (bytes == 0 || bits % 8 != 0 || bytes > size - 16) return {};
+    return std::vector<unsigned char>(p + size - bytes, p + size);
+}
+
+}  // namespace
+
+unsigned ControllerPKI::checkCertificateKey(const tesel::CBlob& certificate, const Crypto1By1Connect& key) {
+    const CERT_CONTEXT* raw = nullptr;
+    if (CryptoBase::blobToCertificate(certificate, &raw) != ERR_OK || !raw) return ERR_CERT_DAMAGED;
+    tesel::CBlob fromCert;
+    const unsigned r = CryptoBase::publicKeyInfoFromCert(raw, fromCert);
+    CertFreeCertificateContext(raw);
+    if (r != ERR_OK) return ERR_CERT_DAMAGED;
+    tesel::CBlob fromContainer;
+    if (key.getPublicKey(fromContainer) != ERR_OK) return ERR_CONTAINER_ADD_CERT;
+    const std::vector<unsigned char> certKey = keyValue(fromCert);
+    return !certKey.empty() && certKey == keyValue(fromContainer) ? ERR_OK : ERR_CONTAINER_ADD_CERT;
 }
 
 }  // namespace qn::crypto

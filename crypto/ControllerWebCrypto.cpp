@@ -31,18 +31,34 @@ std::shared_ptr<ControllerWebCrypto> ControllerWebCrypto::instance() {
 }
 
 unsigned ControllerWebCrypto::init(const CERT_CONTEXT* cert, tesel::eCertStore store) {
-    std::shared_ptr<Crypto1By1Connect> connection;
-    unsigned r = open(connection, [&](Crypto1By1Connect** out) { return Crypto1By1Connect::init(cert, store, out); });
-    if (r != ERR_OK) {
-        return r;
-    }
-    r = ControllerPKIClient::instance().loadlCertCA(*connection);
-    if (r != ERR_OK) {
-        return r;
-    }
+    return selectUser(cert, store, nullptr);
+}
+
+unsigned ControllerWebCrypto::selectUser(const CERT_CONTEXT* cert, tesel::eCertStore store,
+                                         const std::function<void(const UserSelection&)>& publish,
+                                         UserSelection* made) {
+    UserSelection selection;
+    unsigned r =
+        open(selection.connection, [&](Crypto1By1Connect** out) { return Crypto1By1Connect::init(cert, store, out); });
+    if (r != ERR_OK) return r;
+    r = ControllerPKIClient::instance().loadlCertCA(*selection.connection);
+    if (r != ERR_OK) return r;
+    selection.cert = holdCert(cert);
+    selection.csp = selection.connection->getCSP();
+    // A provider that cannot name its container leaves the name empty; the
+    // key itself does not depend on it.
+    if (selection.connection->getUniqueContainer(selection.container) != ERR_OK) selection.container.clear();
     std::lock_guard<std::mutex> lock(m_mutex);
-    m_user = std::move(connection);
+    m_user = selection.connection;
+    m_selection = selection;
+    if (publish) publish(selection);
+    if (made) *made = std::move(selection);
     return ERR_OK;
+}
+
+ControllerWebCrypto::UserSelection ControllerWebCrypto::getUserSelection() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_selection;
 }
 
 unsigned ControllerWebCrypto::initNewContainer(const std::string& container, eSupportCP kind,

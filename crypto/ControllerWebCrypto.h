@@ -6,10 +6,12 @@
 // slots themselves are guarded by a lock.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
 
+#include "crypto/CertContextPtr.h"
 #include "crypto/Crypto1By1Connect.h"
 #include "crypto/eCertStore.h"
 
@@ -20,6 +22,16 @@ public:
     // The process-wide controller, created on first use.
     static std::shared_ptr<ControllerWebCrypto> instance();
 
+    // The user's selected certificate as one whole: its key connection
+    // (paired with the CA), the certificate, the key's CSP kind and its
+    // container's unique name (empty when the provider cannot name it).
+    struct UserSelection {
+        std::shared_ptr<Crypto1By1Connect> connection;
+        CertContextPtr cert;
+        eSupportCP csp = CP_NONE;
+        std::string container;
+    };
+
     ControllerWebCrypto() = default;
     ControllerWebCrypto(const ControllerWebCrypto&) = delete;
     ControllerWebCrypto& operator=(const ControllerWebCrypto&) = delete;
@@ -28,6 +40,16 @@ public:
     // the program's PKI controller); only when both succeed does it become
     // the user connection. The first failing status is returned.
     unsigned init(const CERT_CONTEXT* cert, tesel::eCertStore store);
+    // Selects cert: opens its key and pairs it with the CA outside the lock,
+    // then under one lock makes the whole selection current and runs publish
+    // with it (the caller's other records of the selection: the PKI index,
+    // the current CSP and container), so that a login of another tab never
+    // leaves connection, certificate, CSP and container of different
+    // certificates. *made receives the selection this call made.
+    unsigned selectUser(const CERT_CONTEXT* cert, tesel::eCertStore store,
+                        const std::function<void(const UserSelection&)>& publish, UserSelection* made = nullptr);
+    // The current selection, read as one.
+    UserSelection getUserSelection() const;
     // Opens an existing container; on success it becomes the new-container
     // connection (and *made, when given, receives it).
     unsigned initNewContainer(const std::string& container, eSupportCP kind,
@@ -52,6 +74,7 @@ private:
 
     mutable std::mutex m_mutex;
     std::shared_ptr<Crypto1By1Connect> m_user;
+    UserSelection m_selection;
     std::shared_ptr<Crypto1By1Connect> m_newContainer;
 };
 

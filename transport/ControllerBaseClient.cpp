@@ -32,6 +32,12 @@ void ControllerBaseClient::setCurrentClientPacket(CPacket_PKCS10_Client_Base* pa
     }
 }
 
+void ControllerBaseClient::withClientPacket(CPacket_PKCS10_Client_Base& packet,
+                                           const std::function<void(CPacket_PKCS10_Client_Base&)>& use) const {
+    std::lock_guard<std::mutex> lock(m_packetMutex);
+    use(packet);
+}
+
 bool ControllerBaseClient::withCurrentClientPacket(
     const std::function<void(CPacket_PKCS10_Client_Base&)>& use) const {
     const std::shared_ptr<CPacket_PKCS10_Client_Base> packet = getCurrentClientPacket();

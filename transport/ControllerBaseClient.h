@@ -33,6 +33,9 @@ public:
     // Runs use with the current packet under the packet lock; false (use not
     // run) when there is none.
     bool withCurrentClientPacket(const std::function<void(CPacket_PKCS10_Client_Base&)>& use) const;
+    // The same for a packet a command took earlier, current or not.
+    void withClientPacket(CPacket_PKCS10_Client_Base& packet,
+                          const std::function<void(CPacket_PKCS10_Client_Base&)>& use) const;
 
     // Fills card from the certificate's subject: owner kind, product
     // template, INN, OGRN (else OGRNIP), KPP (from "KPP=" in the

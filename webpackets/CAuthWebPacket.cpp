@@ -1,7 +1,6 @@
 #include "webpackets/CAuthWebPacket.h"
 
 #include <memory>
-#include <string>
 #include <utility>
 
 #include "app/Settings.h"
@@ -35,27 +34,25 @@ unsigned CAuthWebPacket::authByCertificate(unsigned index, tesel::CBlob& signedO
     const qn::crypto::CertContextPtr cert = pki.getUserCert(index);
     if (!cert) return ERR_CERT_NOT_IN_STORE;
 
-    ControllerWebCrypto& web = *ControllerWebCrypto::instance();
-    if (const unsigned r = web.init(cert.get(), pki.getCertStore())) return r;
-    // The selection follows the user connection: both name this certificate
-    // from here on.
-    pki.setUserCert(index);
-    const std::shared_ptr<qn::crypto::Crypto1By1Connect> user = web.getCrypto_2001();
-    if (!user) return ERR_CSP_NOT_INITIALIZED;
+    // Selection, CSP, container and key change together, and this login
+    // signs with the key it opened, whatever another tab selects meanwhile.
+    ControllerWebCrypto::UserSelection selected;
+    const unsigned r = ControllerWebCrypto::instance()->selectUser(
+        cert.get(), pki.getCertStore(),
+        [&](const ControllerWebCrypto::UserSelection& s) {
+            pki.setUserCert(index);
+            setCurrentCSP(s.csp);
+            setCurrentContainer(s.container);
+        },
+        &selected);
+    if (r != ERR_OK) return r;
+    if (!selected.connection) return ERR_CSP_NOT_INITIALIZED;
 
     const tesel::CBlob der(cert->pbCertEncoded, cert->cbCertEncoded);
     tesel::CBlob message(tesel::CBlob::sizeOf(der));
     message.serialize(&der);
-
-    // A provider that cannot name its container leaves the current container
-    // empty; the login itself does not depend on the name.
-    std::string container;
-    if (user->getUniqueContainer(container) != ERR_OK) container.clear();
-    setCurrentCSP(user->getCSP());
-    setCurrentContainer(container);
-
     tesel::CBlob signedMessage;
-    if (const unsigned r = user->signMessage(message, signedMessage)) return r;
+    if (const unsigned s = selected.connection->signMessage(message, signedMessage)) return s;
     signedOut = std::move(signedMessage);
     return ERR_OK;
 }

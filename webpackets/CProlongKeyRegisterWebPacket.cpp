@@ -12,15 +12,17 @@ CProlongKeyRegisterWebPacket::CProlongKeyRegisterWebPacket() : CWebPacket(PROLON
 
 int CProlongKeyRegisterWebPacket::process(tesel::CBlob& reply) {
     ControllerWebPackets& controller = ControllerWebPackets::instance();
-    const std::shared_ptr<CPacket_PKCS10_Client_Base> current = controller.getCurrentClientPacket();
-    auto* prolong = dynamic_cast<CPacketProlongKey*>(current.get());
+    // The renewal packet of command 24 as it is now: the whole command
+    // builds from it, also when another tab starts a renewal meanwhile.
+    const std::shared_ptr<CPacketProlongKey> prolong =
+        std::dynamic_pointer_cast<CPacketProlongKey>(controller.getCurrentClientPacket());
     if (!prolong) {
         // Command 24 has not made a renewal packet.
         reply = codeAnswer(ERR_INTERNAL);
         return 0;
     }
     std::string name;
-    controller.withCurrentClientPacket([&](CPacket_PKCS10_Client_Base& p) { name = p.createContainerName(); });
+    controller.withClientPacket(*prolong, [&](CPacket_PKCS10_Client_Base& p) { name = p.createContainerName(); });
     // The connection this command made, not whatever the slot holds when
     // another tab is renewing at the same time.
     std::shared_ptr<qn::crypto::Crypto1By1Connect> newKey;
@@ -29,14 +31,14 @@ int CProlongKeyRegisterWebPacket::process(tesel::CBlob& reply) {
         return 0;
     }
     tesel::CBlob packet;
-    if (const unsigned r = controller.buildProlongKeyPacket(packet, newKey)) {
+    if (const unsigned r = controller.buildProlongKeyPacket(packet, newKey, *prolong)) {
         reply = codeAnswer(static_cast<int>(r));
         return 0;
     }
     std::string oldName;
     std::string newName;
     qn::crypto::eSupportCP csp = qn::crypto::CP_NONE;
-    controller.withCurrentClientPacket([&](CPacket_PKCS10_Client_Base& p) {
+    controller.withClientPacket(*prolong, [&](CPacket_PKCS10_Client_Base& p) {
         oldName = tesel::convertToUTF8(p.getContainerName());
         newName = tesel::convertToUTF8(prolong->getNewContainer());
         csp = p.getCSP();

@@ -46,17 +46,25 @@ unsigned ControllerWebPackets::buildProlongKeyPacket(CBlob& packet, std::shared_
     const std::shared_ptr<CPacket_PKCS10_Client_Base> current = getCurrentClientPacket();
     auto* prolong = dynamic_cast<CPacketProlongKey*>(current.get());
     if (!prolong) return ERR_INTERNAL;
-    const std::shared_ptr<Crypto1By1Connect> user = m_webCrypto->getCrypto_2001();
-    const qn::crypto::CertContextPtr cert = m_pki->getUserCert();
+    return buildProlongKeyPacket(packet, std::move(newKey), *prolong);
+}
+
+unsigned ControllerWebPackets::buildProlongKeyPacket(CBlob& packet, std::shared_ptr<Crypto1By1Connect> newKey,
+                                                     CPacketProlongKey& renewal) {
+    // Key and certificate of one selection, read as one.
+    const qn::crypto::ControllerWebCrypto::UserSelection selection = m_webCrypto->getUserSelection();
+    const std::shared_ptr<Crypto1By1Connect>& user = selection.connection;
+    const qn::crypto::CertContextPtr cert = selection.cert ? selection.cert : m_pki->getUserCert();
     if (!newKey || !user) return ERR_CSP_NOT_INITIALIZED;
     if (!cert) return ERR_ADD_YOUR_CERTIFICATE;
 
     tesel::CClient card;
     qn::crypto::eSupportCP csp = qn::crypto::CP_NONE;
-    withCurrentClientPacket([&](CPacket_PKCS10_Client_Base& p) {
-        if (&p != current.get()) return;
+    std::string oldContainer;
+    withClientPacket(renewal, [&](CPacket_PKCS10_Client_Base& p) {
         card = p.getClient();
         csp = p.getCSP();
+        oldContainer = p.getContainerName();
     });
 
     tesel::RequestPKCS10 request;
@@ -65,9 +73,7 @@ unsigned ControllerWebPackets::buildProlongKeyPacket(CBlob& packet, std::shared_
     if (const unsigned r = newKey->signAndEncodePkcs10(request, pkcs10)) return r;
     std::string unique;
     if (const unsigned r = newKey->getUniqueContainer(unique)) return r;
-    withCurrentClientPacket([&](CPacket_PKCS10_Client_Base& p) {
-        if (&p == current.get()) prolong->setNewContainer(unique);
-    });
+    withClientPacket(renewal, [&](CPacket_PKCS10_Client_Base&) { renewal.setNewContainer(unique); });
     const CBlob userCert(cert->pbCertEncoded, cert->cbCertEncoded);
     qn::crypto::UserCspInfo info;
     if (const unsigned r = newKey->getCspInfo(info)) return r;
@@ -86,15 +92,33 @@ unsigned ControllerWebPackets::buildProlongKeyPacket(CBlob& packet, std::shared_
     payload.serialize(&pkcs10);
     payload.serialize(&cspInfo);
     if (payload.isMalformed() || !payload.isCompleted()) return ERR_INTERNAL;
-    return static_cast<unsigned>(qn::http_transport::encryptAndSign(payload, *user, packet));
+    if (const int r = qn::http_transport::encryptAndSign(payload, *user, packet)) return static_cast<unsigned>(r);
+    recordRenewal(unique, Renewal{oldContainer, csp});
+    return ERR_OK;
 }
 
-unsigned ControllerWebPackets::fetchAnswer(const std::string& uuid, CBlob& payload) {
+void ControllerWebPackets::recordRenewal(const std::string& newContainer, Renewal renewal) {
+    std::lock_guard<std::mutex> lock(m_renewalMutex);
+    m_renewals[newContainer] = std::move(renewal);
+}
+
+bool ControllerWebPackets::takeRenewal(const std::string& newContainer, Renewal& out) {
+    std::lock_guard<std::mutex> lock(m_renewalMutex);
+    const auto it = m_renewals.find(newContainer);
+    if (it == m_renewals.end()) return false;
+    out = std::move(it->second);
+    m_renewals.erase(it);
+    return true;
+}
+
+unsigned ControllerWebPackets::fetchAnswer(const std::string& uuid, CBlob& payload, tesel::PackageType* type) {
     CPacketOutRequest request(uuid);
     if (const int r = getTransportServer().send(request)) return static_cast<unsigned>(r);
     const std::shared_ptr<Crypto1By1Connect> user = m_webCrypto->getCrypto_2001();
     if (!user) return ERR_CSP_NOT_INITIALIZED;
-    return static_cast<unsigned>(request.decode(payload, *user));
+    if (const int r = request.decode(payload, *user)) return static_cast<unsigned>(r);
+    if (type) *type = request.getPackageType();
+    return ERR_OK;
 }
 
 unsigned ControllerWebPackets::getUserCert(const std::string& uuid, CBlob& certificate) {
@@ -108,14 +132,23 @@ unsigned ControllerWebPackets::getUserCert(const std::string& uuid, CBlob& certi
 
 unsigned ControllerWebPackets::loadUserCert(CPacketProlongKey& packet) {
     CBlob payload;
-    if (const unsigned r = fetchAnswer(packet.getServerUUID(), payload)) return r;
+    tesel::PackageType type = tesel::PT_UNDEFINED;
+    if (const unsigned r = fetchAnswer(packet.getServerUUID(), payload, &type)) return r;
+    // Read as a renewal answer, any other answer would put its fields in the
+    // wrong places.
+    if (type != tesel::PT_PROLONG_ANSWER) return ERR_PACKET_DAMAGED;
     if (const int r = packet.deserializeServerAnswer(&payload)) return static_cast<unsigned>(r);
     std::shared_ptr<Crypto1By1Connect> newKey;
     if (const unsigned r = m_webCrypto->initNewContainer(packet.getNewContainer(), packet.getCSP(), &newKey)) return r;
     if (!newKey) return ERR_CONTAINER_OPEN;
+    if (const unsigned r = qn::crypto::ControllerPKI::checkCertificateKey(packet.getUserCert(), *newKey)) return r;
     if (const unsigned r = newKey->addCertToContainer(packet.getUserCert())) return r;
-    if (qn::crypto::getSupportCryptoInterface(packet.getCSP()) == 2) {
-        Crypto1By1Connect::remove(packet.getContainerName(), packet.getCSP());  // its result does not matter
+    Renewal recorded;
+    const bool ours = takeRenewal(packet.getNewContainer(), recorded) &&
+                      recorded.oldContainer == packet.getContainerName() && recorded.csp == packet.getCSP() &&
+                      recorded.oldContainer != packet.getNewContainer();
+    if (ours && qn::crypto::getSupportCryptoInterface(recorded.csp) == 2) {
+        Crypto1By1Connect::remove(recorded.oldContainer, recorded.csp);  // its result does not matter
     }
     return ControllerClientQn::addCertToPersonalStore(packet.getUserCert(), packet.getNewContainer(), packet.getCSP());
 }
