@@ -20,7 +20,7 @@ int CSendP10ClientRequestWebPacket::process(tesel::CBlob& reply) {
     ControllerClientQn& controller = ControllerClientQn::instance();
     const tesel::CClient card = controller.getClientInfo();
     ControllerClientQn::Connection connection;
-    unsigned r = controller.createCrypto(container, &connection);
+    unsigned r = controller.createCrypto(container, card, &connection);
     tesel::CBlob p10;
     tesel::CBlob packet;
     if (r == ERR_OK) r = controller.buildCreateClientP10Packet(connection, card, p10);

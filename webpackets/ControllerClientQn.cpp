@@ -58,8 +58,16 @@ ControllerClientQn::Connection ControllerClientQn::getCrypto() const {
 }
 
 unsigned ControllerClientQn::createCrypto(const std::string& container, Connection* made) {
-    eSupportCP kind = getClientInfo().getCSP();
-    if (qn::crypto::getSupportCryptoInterface(kind) == 0) kind = qn::crypto::convertToGost2012(getRequestedCSP());
+    return createCrypto(container, getClientInfo(), made);
+}
+
+unsigned ControllerClientQn::createCrypto(const std::string& container, const tesel::CClient& card, Connection* made) {
+    eSupportCP kind = card.getCSP();
+    if (kind == qn::crypto::CP_NONE) {
+        kind = qn::crypto::convertToGost2012(getRequestedCSP());
+    } else if (qn::crypto::getSupportCryptoInterface(kind) == 0) {
+        return ERR_INTERNAL;  // a kind from the page that no provider serves
+    }
     Connection connection;
     const unsigned r = openPaired(
         connection, [&](Crypto1By1Connect** out) { return Crypto1By1Connect::create(container, kind, out); });
@@ -137,6 +145,9 @@ unsigned ControllerClientQn::loadReleasedCert(const std::string& uuid, const std
     if (const unsigned r = initCrypto(container, kind, &connection)) return r;
     CBlob payload;
     if (const int r = request.decode(payload, *connection)) return static_cast<unsigned>(r);
+    // Read as a request answer, a renewal answer's message would stand where
+    // the certificate is expected, and its response could remove the key.
+    if (request.getPackageType() != tesel::PT_CERTIFICATE) return ERR_PACKET_DAMAGED;
     CPacket_PKCS10_Client answer;
     if (const int r = answer.deserializeServerAnswer(&payload)) return static_cast<unsigned>(r);
     if (answer.getResponse() != tesel::CLIENT_RESPONSE_APPROVED) {
@@ -144,6 +155,7 @@ unsigned ControllerClientQn::loadReleasedCert(const std::string& uuid, const std
         connection->removeKeyPair(container);
         return ERR_REQUEST_HAS_ERRORS;
     }
+    if (const unsigned r = qn::crypto::ControllerPKI::checkCertificateKey(answer.getUserCert(), *connection)) return r;
     if (const unsigned r = connection->addCertToContainer(answer.getUserCert())) return r;
     return addCertToPersonalStore(answer.getUserCert(), container, kind);
 }
@@ -152,6 +164,7 @@ unsigned ControllerClientQn::uploadCertToContainer(const CBlob& certificate, con
                                                    eSupportCP kind) {
     Connection connection;
     if (const unsigned r = initCrypto(container, kind, &connection)) return r;
+    if (const unsigned r = qn::crypto::ControllerPKI::checkCertificateKey(certificate, *connection)) return r;
     return connection->addCertToContainer(certificate);
 }
 

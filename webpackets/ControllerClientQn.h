@@ -34,8 +34,11 @@ public:
     // A new container with a new key pair, paired with the CA; on success it
     // becomes the current connection (and goes to *made when asked). The key
     // kind is the card's CSP, or the requested CSP of the settings (as GOST
-    // 2012) while the card has none.
+    // 2012) while the card has none (kind -2); a card with a kind the
+    // program does not know gives 1 and no container.
     unsigned createCrypto(const std::string& container, Connection* made = nullptr);
+    // The same for a card the caller read once for all its steps.
+    unsigned createCrypto(const std::string& container, const tesel::CClient& card, Connection* made);
     // The same for an existing container of the given kind.
     unsigned initCrypto(const std::string& container, qn::crypto::eSupportCP kind, Connection* made = nullptr);
 
@@ -54,9 +57,13 @@ public:
 
     // Fetches the CA's answer by UUID, opens it with the container's key and
     // installs the certificate in the container and the personal store. An
-    // answer the CA rejected removes the container's key pair and gives 34.
+    // answer that is not a certificate request answer gives 20 and changes
+    // nothing; a certificate whose key is not the container's gives 73 and
+    // is not installed. An answer the CA rejected removes the container's
+    // key pair and gives 34.
     unsigned loadReleasedCert(const std::string& uuid, const std::string& container, qn::crypto::eSupportCP kind);
-    // Installs a certificate in the container only.
+    // Installs a certificate in the container only; 73 when its key is not
+    // the container's.
     unsigned uploadCertToContainer(const tesel::CBlob& certificate, const std::string& container,
                                    qn::crypto::eSupportCP kind);
     // Opens an answer packet the caller holds with the container's key: out
