@@ -1,5 +1,6 @@
-// The register and classifier answers are read by plain text search; these
-// cases pin down the scan rules, the value decoder and the request URLs.
+// The register answers are read by plain text search, the classifier's in
+// one forward pass; these cases pin down the scan rules, the value decoder
+// and the request URLs.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -186,6 +187,76 @@ TEST(KladrScan, StopsAtFirstIncompleteItem) {
     const std::vector<kladrItem> items = CKladrRequest::scanItems(R"({"id":"7","name":"A","typeShort":"t"})", KLADR_REGION);
     ASSERT_EQ(items.size(), 1u);
     EXPECT_EQ(items[0].name, "7 t. A");
+}
+
+TEST(KladrScan, AtMostTheItemsAskedFor) {
+    std::string answer = R"({"result":[{"id":"n","name":"kladr-api","typeShort":""})";
+    for (int i = 1; i <= 20; ++i)
+        answer += R"(,{"id":")" + std::to_string(i) + R"(","name":"N)" + std::to_string(i) + R"(","typeShort":"t"})";
+    answer += "]}";
+    std::vector<kladrItem> items = CKladrRequest::scanItems(answer, KLADR_STREET);
+    ASSERT_EQ(items.size(), CKladrRequest::kItemLimit);
+    EXPECT_EQ(items.front().name, "t. N1");
+    EXPECT_EQ(items.back().name, "t. N8");
+    // Without the notice the first eight are taken all the same.
+    items = CKladrRequest::scanItems(answer.substr(answer.find(R"({"id":"1")")), KLADR_STREET);
+    ASSERT_EQ(items.size(), CKladrRequest::kItemLimit);
+    EXPECT_EQ(items.front().id, "1");
+    // The answer is capped when it is received, and never read further.
+    EXPECT_EQ(CKladrRequest("x", KLADR_CITY, "", "0123456789abcdef01234567").getMaxResponseSize(), 1u << 20);
+    const std::string padded = std::string(CKladrRequest::kMaxAnswerSize - 10, ' ') + R"({"id":"1","name":"A","typeShort":"t"})";
+    EXPECT_TRUE(CKladrRequest::scanItems(padded, KLADR_STREET).empty());
+}
+
+TEST(KladrScan, JsonLayoutsAndStrings) {
+    // Blanks around the colons, any member order, other members between.
+    const std::string spaced = "{ \"result\" : [ { \"typeShort\" : \"ul\", \"zip\" : null, \"name\" :\n\"Tverskaya\", "
+                               "\"parents\": [], \"id\" : \"77\" } ] }";
+    std::vector<kladrItem> items = CKladrRequest::scanItems(spaced, KLADR_STREET);
+    ASSERT_EQ(items.size(), 1u);
+    EXPECT_EQ(items[0].name, "ul. Tverskaya");
+    EXPECT_EQ(items[0].id, "77");
+    // Keys inside string values are text; escaped quotes stay in the value.
+    const std::string tricky = R"({"id":"1","name":"say \"id\":\"x\" \\","typeShort":"t","note":"\"name\":"})";
+    items = CKladrRequest::scanItems(tricky, KLADR_CITY);
+    ASSERT_EQ(items.size(), 1u);
+    EXPECT_EQ(items[0].name, R"(t. say "id":"x" \)");
+    EXPECT_EQ(items[0].id, "1");
+    // A name that is not a string is an incomplete item; the reading ends.
+    EXPECT_TRUE(CKladrRequest::scanItems(R"([{"id":"1","name":null,"typeShort":"t"},{"id":"2","name":"B","typeShort":"t"}])",
+                                         KLADR_CITY).empty());
+    // The text ends at a zero byte and at an unterminated string.
+    const std::string zero = std::string(R"({"id":"1","name":"A","typeShort":"t"})") + '\0' +
+                             R"({"id":"2","name":"B","typeShort":"t"})";
+    EXPECT_EQ(CKladrRequest::scanItems(zero, KLADR_CITY).size(), 1u);
+    EXPECT_EQ(CKladrRequest::scanItems(R"({"id":"1","name":"A","typeShort":"t"},{"id":"2)", KLADR_CITY).size(), 1u);
+    // Objects nested beyond 64 levels end the reading.
+    EXPECT_TRUE(CKladrRequest::scanItems(std::string(100, '{') + R"("id":"1","name":"A","typeShort":"t")", KLADR_CITY).empty());
+    EXPECT_EQ(CKladrRequest::scanItems(std::string(60, '{') + R"("id":"1","name":"A","typeShort":"t")", KLADR_CITY).size(), 1u);
+}
+
+// Answers crafted against a text search that starts over for every item
+// (names far from the one short type, many ids, long escape runs): the
+// reader looks at each byte once and reads no more than the items asked for.
+TEST(KladrScan, WorkIsLinearInTheAnswer) {
+    std::string farType;
+    while (farType.size() < 900000) farType += R"({"name":"a","id":"1"},)";
+    farType += R"("typeShort":"t")";
+    std::string manyItems = "[";
+    while (manyItems.size() < 900000) manyItems += R"({"id":"1","name":"a","typeShort":"t"},)";
+    std::string escapes = R"({"id":"1","name":")";
+    while (escapes.size() < 900000) escapes += R"(\\\\\\\"\")";
+    escapes += R"(","typeShort":"t"})";
+    for (const std::string* answer : {&farType, &manyItems, &escapes}) {
+        std::size_t steps = 0;
+        const std::vector<KladrItemSpan> spans = readKladrItems(answer->data(), answer->size(), 9, &steps);
+        EXPECT_LE(spans.size(), 9u);
+        EXPECT_LE(steps, answer->size());
+        EXPECT_LE(CKladrRequest::scanItems(*answer, KLADR_REGION).size(), CKladrRequest::kItemLimit);
+    }
+    std::size_t steps = 0;
+    readKladrItems(manyItems.data(), manyItems.size(), 9, &steps);
+    EXPECT_LT(steps, 9u * 40u);  // stops behind the ninth item
 }
 
 TEST(RegistryUrls, RegisterAndClassifierRequests) {
