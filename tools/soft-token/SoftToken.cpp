@@ -4,7 +4,9 @@
 // A token object is one file in its token's folder, <16 hex digits>.obj:
 // "PSTO", u32 attribute count, then per attribute u64 type, u32 length and
 // the value bytes (integers little-endian). Files are written to a
-// temporary name first and renamed into place.
+// temporary name first (<name>.new, owner-only from its creation, synced to
+// the disk) and renamed into place; a temporary file that an interrupted
+// write left behind is removed when the token's objects are loaded.
 #include "tools/soft-token/SoftToken.h"
 
 #include <algorithm>
@@ -14,6 +16,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <new>
 #include <sstream>
 
 #include "platform/dynlib.h"
@@ -27,6 +30,7 @@ namespace {
 constexpr char kMagic[4] = {'P', 'S', 'T', 'O'};
 constexpr std::uint32_t kMaxAttributes = 256;
 constexpr std::uint32_t kMaxValue = 1 << 20;
+constexpr const char* kTempSuffix = ".new";
 
 void putLe(Bytes& out, std::uint64_t v, int n) {
     for (int i = 0; i < n; ++i) {
@@ -116,19 +120,25 @@ void Object::setUlong(CK_ATTRIBUTE_TYPE t, CK_ULONG v) {
 
 namespace {
 
+// The state lives in static storage and is never destroyed: a host may call
+// the module from its exit handlers, or from threads still running while
+// the process ends. Unloading the module only finalises it, under its lock,
+// so a call still running finishes first.
+alignas(State) unsigned char g_stateStorage[sizeof(State)];
 State* g_state = nullptr;
 
-// The state outlives the host's exit handlers (a host may finalise the
-// module from one of them) and goes when the module is unloaded.
 __attribute__((destructor)) void releaseState() {
-    delete g_state;
-    g_state = nullptr;
+    if (g_state == nullptr) {
+        return;
+    }
+    std::lock_guard<std::recursive_mutex> lock(g_state->mutex);
+    g_state->finalize();
 }
 
 }  // namespace
 
 State& State::instance() {
-    static State* state = (g_state = new State());
+    static State* state = (g_state = new (g_stateStorage) State());
     return *state;
 }
 
@@ -158,9 +168,11 @@ CK_RV State::initialize() {
 }
 
 void State::finalize() {
-    sessions.clear();
-    objects.clear();
-    slots.clear();
+    // Swapped out, so that their memory goes too (the state itself stays).
+    std::map<CK_SESSION_HANDLE, Session>().swap(sessions);
+    std::map<CK_OBJECT_HANDLE, ObjectPtr>().swap(objects);
+    std::vector<Token>().swap(slots);
+    std::string().swap(moduleFile);
     initialized = false;
 }
 
@@ -184,6 +196,11 @@ void State::loadTokenObjects(CK_SLOT_ID slot) {
     for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
         if (it->path().extension() == ".obj") {
             files.push_back(it->path());
+        } else if (it->path().extension() == kTempSuffix && it->path().stem().extension() == ".obj") {
+            // Left by a write that was interrupted: the object file it was
+            // to replace (if any) is still whole.
+            std::error_code removed;
+            fs::remove(it->path(), removed);
         }
     }
     // Sorted, so handles follow the same order in every process.
@@ -213,18 +230,8 @@ CK_RV State::save(Object& obj) {
     const fs::path folder = tokenFolder(obj.slot);
     fs::create_directories(folder, ec);
     const fs::path target = folder / obj.file;
-    const fs::path temp = folder / (obj.file + ".new");
-    const Bytes data = encodeObject(obj);
-    {
-        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-        out.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
-        if (!out) {
-            return CKR_DEVICE_ERROR;
-        }
-    }
-    fs::permissions(temp, fs::perms::owner_read | fs::perms::owner_write, ec);
-    fs::rename(temp, target, ec);
-    return ec ? CKR_DEVICE_ERROR : CKR_OK;
+    const fs::path temp = folder / (obj.file + kTempSuffix);
+    return writeFileReplacing(temp.string(), target.string(), encodeObject(obj)) ? CKR_OK : CKR_DEVICE_ERROR;
 }
 
 Session* State::session(CK_SESSION_HANDLE h) {
@@ -238,7 +245,7 @@ ObjectPtr State::object(const Session& s, CK_OBJECT_HANDLE h) {
         return nullptr;
     }
     const ObjectPtr& obj = it->second;
-    if (obj->isPrivate() && !slots[s.slot].loggedIn) {
+    if (obj->isPrivate() && !userLoggedIn(s.slot)) {
         return nullptr;
     }
     return obj;
@@ -282,6 +289,38 @@ void State::closeSession(CK_SESSION_HANDLE h) {
     }
 }
 
+bool State::userLoggedIn(CK_SLOT_ID slot) const {
+    return slot < slots.size() && slots[slot].loggedIn && slots[slot].user == CKU_USER;
+}
+
+namespace {
+
+bool isBoolAttribute(CK_ATTRIBUTE_TYPE type) {
+    switch (type) {
+        case CKA_TOKEN: case CKA_PRIVATE: case CKA_MODIFIABLE: case CKA_COPYABLE: case CKA_DESTROYABLE:
+        case CKA_SENSITIVE: case CKA_EXTRACTABLE: case CKA_ALWAYS_SENSITIVE: case CKA_NEVER_EXTRACTABLE:
+        case CKA_LOCAL: case CKA_TRUSTED: case CKA_WRAP_WITH_TRUSTED: case CKA_ALWAYS_AUTHENTICATE:
+        case CKA_ENCRYPT: case CKA_DECRYPT: case CKA_WRAP: case CKA_UNWRAP: case CKA_SIGN: case CKA_VERIFY:
+        case CKA_SIGN_RECOVER: case CKA_VERIFY_RECOVER: case CKA_DERIVE:
+            return true;
+        default:
+            return false;
+    }
+}
+
+bool isUlongAttribute(CK_ATTRIBUTE_TYPE type) {
+    switch (type) {
+        case CKA_CLASS: case CKA_KEY_TYPE: case CKA_CERTIFICATE_TYPE: case CKA_CERTIFICATE_CATEGORY:
+        case CKA_VALUE_LEN: case CKA_KEY_GEN_MECHANISM: case CKA_MODULUS_BITS:
+        case CKA_JAVA_MIDP_SECURITY_DOMAIN:
+            return true;
+        default:
+            return false;
+    }
+}
+
+}  // namespace
+
 CK_RV readTemplate(const CK_ATTRIBUTE* t, CK_ULONG n, Template& out) {
     if (n && !t) {
         return CKR_ARGUMENTS_BAD;
@@ -291,6 +330,12 @@ CK_RV readTemplate(const CK_ATTRIBUTE* t, CK_ULONG n, Template& out) {
             return CKR_ATTRIBUTE_VALUE_INVALID;
         }
         if (t[i].ulValueLen > kMaxValue) {
+            return CKR_ATTRIBUTE_VALUE_INVALID;
+        }
+        // Values of a fixed type have its size: a CK_BBOOL one byte, a
+        // CK_ULONG the platform's.
+        if ((isBoolAttribute(t[i].type) && t[i].ulValueLen != sizeof(CK_BBOOL)) ||
+            (isUlongAttribute(t[i].type) && t[i].ulValueLen != sizeof(CK_ULONG))) {
             return CKR_ATTRIBUTE_VALUE_INVALID;
         }
         const auto* p = static_cast<const unsigned char*>(t[i].pValue);

@@ -1,6 +1,7 @@
 // The software GOST token: a PKCS#11 module whose slots, tokens, sessions
 // and objects live in this process, with token objects kept in files. All
-// state sits behind one lock; every C_ function takes it for its whole call.
+// state sits behind one lock; every C_ function takes it for its whole call
+// and lets no exception out (SOFT_CATCH).
 #pragma once
 
 #include <cstdint>
@@ -94,7 +95,10 @@ public:
     void finalize();
     Token* token(CK_SLOT_ID slot);  // a present token, or null
     Session* session(CK_SESSION_HANDLE h);
-    // The object if the session may see it (private ones only after login).
+    // Whether the normal user (not the security officer) is logged in.
+    bool userLoggedIn(CK_SLOT_ID slot) const;
+    // The object if the session may see it (private ones only after the
+    // user's login: the security officer sees none).
     ObjectPtr object(const Session& s, CK_OBJECT_HANDLE h);
     CK_OBJECT_HANDLE add(ObjectPtr obj);  // assigns the handle, saves token objects
     CK_RV save(Object& obj);               // writes a token object's file
@@ -112,6 +116,12 @@ using Template = std::map<CK_ATTRIBUTE_TYPE, Bytes>;
 CK_RV readTemplate(const CK_ATTRIBUTE* t, CK_ULONG n, Template& out);
 bool templateFlag(const Template& t, CK_ATTRIBUTE_TYPE type, bool fallback);
 bool templateUlong(const Template& t, CK_ATTRIBUTE_TYPE type, CK_ULONG& out);
+
+// Writes data to the new file temp, readable and writable by its owner only
+// from its creation, flushed to the disk and closed (every error seen), then
+// renames it over target. On failure temp is removed and target left as it
+// was. Per system: SoftTokenFiles_posix.cpp, SoftTokenFiles_win.cpp.
+bool writeFileReplacing(const std::string& temp, const std::string& target, const Bytes& data);
 
 // Tracing of calls to the standard error stream when PELLAMO_SOFTTOKEN_TRACE
 // is set.

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstring>
+#include <new>
 #include <string>
 
 #include "tools/soft-token/SoftToken.h"
@@ -13,6 +14,16 @@
     std::lock_guard<std::recursive_mutex> softLock(st.mutex);    \
     ::softtoken::trace("%s", name);                              \
     if (!st.initialized) return CKR_CRYPTOKI_NOT_INITIALIZED
+
+// Ends a C_ function whose body is a function-try-block: no exception
+// crosses the C interface (the lock taken in the body is released first).
+#define SOFT_CATCH                       \
+    catch (const std::bad_alloc&) {      \
+        return CKR_HOST_MEMORY;          \
+    }                                    \
+    catch (...) {                        \
+        return CKR_GENERAL_ERROR;        \
+    }
 
 // Binds sess to the session of handle h, or returns CKR_SESSION_HANDLE_INVALID.
 #define SOFT_SESSION(h)                                          \

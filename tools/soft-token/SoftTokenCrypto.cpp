@@ -285,7 +285,7 @@ CK_RV digestFinal(HashOp& op, CK_BYTE_PTR data, CK_ULONG len, CK_BYTE_PTR out, C
 
 extern "C" {
 
-CK_RV C_DigestInit(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism) {
+CK_RV C_DigestInit(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism) try {
     SOFT_ENTER("C_DigestInit");
     SOFT_SESSION(hSession);
     if (sess.digest.active) {
@@ -306,9 +306,9 @@ CK_RV C_DigestInit(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism) {
     sess.digest.size = gcry_md_get_algo_dlen(algo);
     sess.digest.active = true;
     return CKR_OK;
-}
+} SOFT_CATCH
 
-CK_RV C_DigestUpdate(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pPart, CK_ULONG ulPartLen) {
+CK_RV C_DigestUpdate(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pPart, CK_ULONG ulPartLen) try {
     SOFT_ENTER("C_DigestUpdate");
     SOFT_SESSION(hSession);
     if (!sess.digest.active) {
@@ -322,121 +322,121 @@ CK_RV C_DigestUpdate(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pPart, CK_ULONG ulP
         gcry_md_write(sess.digest.md.get(), pPart, ulPartLen);
     }
     return CKR_OK;
-}
+} SOFT_CATCH
 
-CK_RV C_DigestFinal(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pDigest, CK_ULONG_PTR pulDigestLen) {
+CK_RV C_DigestFinal(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pDigest, CK_ULONG_PTR pulDigestLen) try {
     SOFT_ENTER("C_DigestFinal");
     SOFT_SESSION(hSession);
     return digestFinal(sess.digest, nullptr, 0, pDigest, pulDigestLen);
-}
+} SOFT_CATCH
 
 CK_RV C_Digest(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pData, CK_ULONG ulDataLen, CK_BYTE_PTR pDigest,
-               CK_ULONG_PTR pulDigestLen) {
+               CK_ULONG_PTR pulDigestLen) try {
     SOFT_ENTER("C_Digest");
     SOFT_SESSION(hSession);
     return digestFinal(sess.digest, pData, ulDataLen, pDigest, pulDigestLen);
-}
+} SOFT_CATCH
 
-CK_RV C_SignInit(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism, CK_OBJECT_HANDLE hKey) {
+CK_RV C_SignInit(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism, CK_OBJECT_HANDLE hKey) try {
     SOFT_ENTER("C_SignInit");
     SOFT_SESSION(hSession);
     return initSign(st, sess, sess.sign, pMechanism, hKey, true);
-}
+} SOFT_CATCH
 
 CK_RV C_Sign(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pData, CK_ULONG ulDataLen, CK_BYTE_PTR pSignature,
-             CK_ULONG_PTR pulSignatureLen) {
+             CK_ULONG_PTR pulSignatureLen) try {
     SOFT_ENTER("C_Sign");
     SOFT_SESSION(hSession);
     return signFinal(st, sess, pData, ulDataLen, pSignature, pulSignatureLen);
-}
+} SOFT_CATCH
 
-CK_RV C_SignUpdate(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pPart, CK_ULONG ulPartLen) {
+CK_RV C_SignUpdate(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pPart, CK_ULONG ulPartLen) try {
     SOFT_ENTER("C_SignUpdate");
     SOFT_SESSION(hSession);
     return updatePart(sess.sign, pPart, ulPartLen);
-}
+} SOFT_CATCH
 
-CK_RV C_SignFinal(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pSignature, CK_ULONG_PTR pulSignatureLen) {
+CK_RV C_SignFinal(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pSignature, CK_ULONG_PTR pulSignatureLen) try {
     SOFT_ENTER("C_SignFinal");
     SOFT_SESSION(hSession);
     return signFinal(st, sess, nullptr, 0, pSignature, pulSignatureLen);
-}
+} SOFT_CATCH
 
-CK_RV C_VerifyInit(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism, CK_OBJECT_HANDLE hKey) {
+CK_RV C_VerifyInit(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism, CK_OBJECT_HANDLE hKey) try {
     SOFT_ENTER("C_VerifyInit");
     SOFT_SESSION(hSession);
     return initSign(st, sess, sess.verify, pMechanism, hKey, false);
-}
+} SOFT_CATCH
 
 CK_RV C_Verify(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pData, CK_ULONG ulDataLen, CK_BYTE_PTR pSignature,
-               CK_ULONG ulSignatureLen) {
+               CK_ULONG ulSignatureLen) try {
     SOFT_ENTER("C_Verify");
     SOFT_SESSION(hSession);
     return verifyFinal(st, sess, pData, ulDataLen, pSignature, ulSignatureLen);
-}
+} SOFT_CATCH
 
-CK_RV C_VerifyUpdate(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pPart, CK_ULONG ulPartLen) {
+CK_RV C_VerifyUpdate(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pPart, CK_ULONG ulPartLen) try {
     SOFT_ENTER("C_VerifyUpdate");
     SOFT_SESSION(hSession);
     return updatePart(sess.verify, pPart, ulPartLen);
-}
+} SOFT_CATCH
 
-CK_RV C_VerifyFinal(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pSignature, CK_ULONG ulSignatureLen) {
+CK_RV C_VerifyFinal(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pSignature, CK_ULONG ulSignatureLen) try {
     SOFT_ENTER("C_VerifyFinal");
     SOFT_SESSION(hSession);
     return verifyFinal(st, sess, nullptr, 0, pSignature, ulSignatureLen);
-}
+} SOFT_CATCH
 
-CK_RV C_EncryptInit(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism, CK_OBJECT_HANDLE hKey) {
+CK_RV C_EncryptInit(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism, CK_OBJECT_HANDLE hKey) try {
     SOFT_ENTER("C_EncryptInit");
     SOFT_SESSION(hSession);
     return initCipher(st, sess, sess.encrypt, pMechanism, hKey, true);
-}
+} SOFT_CATCH
 
 CK_RV C_Encrypt(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pData, CK_ULONG ulDataLen, CK_BYTE_PTR pEncryptedData,
-                CK_ULONG_PTR pulEncryptedDataLen) {
+                CK_ULONG_PTR pulEncryptedDataLen) try {
     SOFT_ENTER("C_Encrypt");
     SOFT_SESSION(hSession);
     return cipherPart(sess.encrypt, pData, ulDataLen, pEncryptedData, pulEncryptedDataLen, true);
-}
+} SOFT_CATCH
 
 CK_RV C_EncryptUpdate(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pPart, CK_ULONG ulPartLen, CK_BYTE_PTR pEncryptedPart,
-                      CK_ULONG_PTR pulEncryptedPartLen) {
+                      CK_ULONG_PTR pulEncryptedPartLen) try {
     SOFT_ENTER("C_EncryptUpdate");
     SOFT_SESSION(hSession);
     return cipherPart(sess.encrypt, pPart, ulPartLen, pEncryptedPart, pulEncryptedPartLen, false);
-}
+} SOFT_CATCH
 
-CK_RV C_EncryptFinal(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pLastEncryptedPart, CK_ULONG_PTR pulLastEncryptedPartLen) {
+CK_RV C_EncryptFinal(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pLastEncryptedPart, CK_ULONG_PTR pulLastEncryptedPartLen) try {
     SOFT_ENTER("C_EncryptFinal");
     SOFT_SESSION(hSession);
     return cipherFinal(sess.encrypt, pLastEncryptedPart, pulLastEncryptedPartLen);
-}
+} SOFT_CATCH
 
-CK_RV C_DecryptInit(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism, CK_OBJECT_HANDLE hKey) {
+CK_RV C_DecryptInit(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism, CK_OBJECT_HANDLE hKey) try {
     SOFT_ENTER("C_DecryptInit");
     SOFT_SESSION(hSession);
     return initCipher(st, sess, sess.decrypt, pMechanism, hKey, false);
-}
+} SOFT_CATCH
 
 CK_RV C_Decrypt(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pEncryptedData, CK_ULONG ulEncryptedDataLen, CK_BYTE_PTR pData,
-                CK_ULONG_PTR pulDataLen) {
+                CK_ULONG_PTR pulDataLen) try {
     SOFT_ENTER("C_Decrypt");
     SOFT_SESSION(hSession);
     return cipherPart(sess.decrypt, pEncryptedData, ulEncryptedDataLen, pData, pulDataLen, true);
-}
+} SOFT_CATCH
 
 CK_RV C_DecryptUpdate(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pEncryptedPart, CK_ULONG ulEncryptedPartLen,
-                      CK_BYTE_PTR pPart, CK_ULONG_PTR pulPartLen) {
+                      CK_BYTE_PTR pPart, CK_ULONG_PTR pulPartLen) try {
     SOFT_ENTER("C_DecryptUpdate");
     SOFT_SESSION(hSession);
     return cipherPart(sess.decrypt, pEncryptedPart, ulEncryptedPartLen, pPart, pulPartLen, false);
-}
+} SOFT_CATCH
 
-CK_RV C_DecryptFinal(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pLastPart, CK_ULONG_PTR pulLastPartLen) {
+CK_RV C_DecryptFinal(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pLastPart, CK_ULONG_PTR pulLastPartLen) try {
     SOFT_ENTER("C_DecryptFinal");
     SOFT_SESSION(hSession);
     return cipherFinal(sess.decrypt, pLastPart, pulLastPartLen);
-}
+} SOFT_CATCH
 
 }  // extern "C"

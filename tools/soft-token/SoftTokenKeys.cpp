@@ -92,7 +92,7 @@ CK_RV deriveParams(const CK_MECHANISM& m, CK_ULONG& kdf, Bytes& peer, Bytes& ukm
 extern "C" {
 
 CK_RV C_GenerateKey(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism, CK_ATTRIBUTE_PTR pTemplate,
-                    CK_ULONG ulCount, CK_OBJECT_HANDLE_PTR phKey) {
+                    CK_ULONG ulCount, CK_OBJECT_HANDLE_PTR phKey) try {
     SOFT_ENTER("C_GenerateKey");
     SOFT_SESSION(hSession);
     if (!pMechanism) {
@@ -111,12 +111,12 @@ CK_RV C_GenerateKey(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism, CK_
     }
     key->setFlag(CKA_LOCAL, true);
     return storeObject(st, sess, std::move(key), phKey);
-}
+} SOFT_CATCH
 
 CK_RV C_GenerateKeyPair(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism, CK_ATTRIBUTE_PTR pPublicKeyTemplate,
                         CK_ULONG ulPublicKeyAttributeCount, CK_ATTRIBUTE_PTR pPrivateKeyTemplate,
                         CK_ULONG ulPrivateKeyAttributeCount, CK_OBJECT_HANDLE_PTR phPublicKey,
-                        CK_OBJECT_HANDLE_PTR phPrivateKey) {
+                        CK_OBJECT_HANDLE_PTR phPrivateKey) try {
     SOFT_ENTER("C_GenerateKeyPair");
     SOFT_SESSION(hSession);
     if (!pMechanism || !phPublicKey || !phPrivateKey) {
@@ -188,7 +188,7 @@ CK_RV C_GenerateKeyPair(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism,
     if (priv->isToken() && !(sess.flags & CKF_RW_SESSION)) {
         return CKR_SESSION_READ_ONLY;
     }
-    if (priv->isPrivate() && !st.slots[sess.slot].loggedIn) {
+    if (priv->isPrivate() && !st.userLoggedIn(sess.slot)) {
         return CKR_USER_NOT_LOGGED_IN;
     }
     if (const CK_RV rv = storeObject(st, sess, pub, phPublicKey)) {
@@ -199,10 +199,10 @@ CK_RV C_GenerateKeyPair(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism,
         return rv;
     }
     return CKR_OK;
-}
+} SOFT_CATCH
 
 CK_RV C_WrapKey(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism, CK_OBJECT_HANDLE hWrappingKey,
-                CK_OBJECT_HANDLE hKey, CK_BYTE_PTR pWrappedKey, CK_ULONG_PTR pulWrappedKeyLen) {
+                CK_OBJECT_HANDLE hKey, CK_BYTE_PTR pWrappedKey, CK_ULONG_PTR pulWrappedKeyLen) try {
     SOFT_ENTER("C_WrapKey");
     SOFT_SESSION(hSession);
     if (!pMechanism || !pulWrappedKeyLen) {
@@ -252,11 +252,11 @@ CK_RV C_WrapKey(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism, CK_OBJE
         return CKR_DEVICE_ERROR;
     }
     return CKR_OK;
-}
+} SOFT_CATCH
 
 CK_RV C_UnwrapKey(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism, CK_OBJECT_HANDLE hUnwrappingKey,
                   CK_BYTE_PTR pWrappedKey, CK_ULONG ulWrappedKeyLen, CK_ATTRIBUTE_PTR pTemplate,
-                  CK_ULONG ulAttributeCount, CK_OBJECT_HANDLE_PTR phKey) {
+                  CK_ULONG ulAttributeCount, CK_OBJECT_HANDLE_PTR phKey) try {
     SOFT_ENTER("C_UnwrapKey");
     SOFT_SESSION(hSession);
     if (!pMechanism || !phKey || (!pWrappedKey && ulWrappedKeyLen)) {
@@ -312,10 +312,10 @@ CK_RV C_UnwrapKey(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism, CK_OB
         return rv;
     }
     return storeObject(st, sess, std::move(key), phKey);
-}
+} SOFT_CATCH
 
 CK_RV C_DeriveKey(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism, CK_OBJECT_HANDLE hBaseKey,
-                  CK_ATTRIBUTE_PTR pTemplate, CK_ULONG ulAttributeCount, CK_OBJECT_HANDLE_PTR phKey) {
+                  CK_ATTRIBUTE_PTR pTemplate, CK_ULONG ulAttributeCount, CK_OBJECT_HANDLE_PTR phKey) try {
     SOFT_ENTER("C_DeriveKey");
     SOFT_SESSION(hSession);
     if (!pMechanism || !phKey) {
@@ -370,6 +370,6 @@ CK_RV C_DeriveKey(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism, CK_OB
         key->attrs[CKA_VALUE] = Bytes(diversified.data(), diversified.data() + 32);
     }
     return storeObject(st, sess, std::move(key), phKey);
-}
+} SOFT_CATCH
 
 }  // extern "C"

@@ -33,109 +33,12 @@ const MechanismRow kMechanisms[] = {
     {CKM_GOST28147_KEY_WRAP, 32, 32, CKF_HW | CKF_WRAP | CKF_UNWRAP},
 };
 
-bool matches(const Object& obj, const Template& t) {
-    for (const auto& [type, value] : t) {
-        const Bytes* have = obj.get(type);
-        if (!have || *have != value) {
-            return false;
-        }
-    }
-    return true;
-}
-
-// CKA_VALUE of a sensitive or unextractable key is never read out.
-bool isSensitive(const Object& obj, CK_ATTRIBUTE_TYPE type) {
-    const CK_ULONG cls = obj.ulong(CKA_CLASS);
-    if (cls != CKO_PRIVATE_KEY && cls != CKO_SECRET_KEY) {
-        return false;
-    }
-    return type == CKA_VALUE && (obj.flag(CKA_SENSITIVE) || !obj.flag(CKA_EXTRACTABLE, true));
-}
-
 }  // namespace
 
-namespace softtoken {
-
-void applyDefaults(Object& obj) {
-    const CK_ULONG cls = obj.ulong(CKA_CLASS);
-    const bool key = cls == CKO_PRIVATE_KEY || cls == CKO_SECRET_KEY;
-    auto def = [&](CK_ATTRIBUTE_TYPE t, bool v) {
-        if (!obj.has(t)) {
-            obj.setFlag(t, v);
-        }
-    };
-    def(CKA_TOKEN, false);
-    def(CKA_PRIVATE, key);
-    def(CKA_MODIFIABLE, true);
-    if (!obj.has(CKA_LABEL)) {
-        obj.attrs[CKA_LABEL] = {};
-    }
-    if (cls == CKO_CERTIFICATE && !obj.has(CKA_CERTIFICATE_TYPE)) {
-        obj.setUlong(CKA_CERTIFICATE_TYPE, CKC_X_509);
-    }
-    if (cls == CKO_PUBLIC_KEY || key) {
-        if (!obj.has(CKA_ID)) {
-            obj.attrs[CKA_ID] = {};
-        }
-        def(CKA_LOCAL, false);
-        def(CKA_DERIVE, cls == CKO_PRIVATE_KEY);
-    }
-    if (cls == CKO_PUBLIC_KEY) {
-        def(CKA_VERIFY, true);
-        def(CKA_ENCRYPT, false);
-        def(CKA_WRAP, false);
-    }
-    if (key) {
-        def(CKA_SENSITIVE, cls == CKO_PRIVATE_KEY);
-        def(CKA_EXTRACTABLE, cls == CKO_SECRET_KEY);
-        def(CKA_SIGN, cls == CKO_PRIVATE_KEY);
-        def(CKA_DECRYPT, cls == CKO_SECRET_KEY);
-        def(CKA_UNWRAP, cls == CKO_SECRET_KEY);
-        def(CKA_ALWAYS_SENSITIVE, obj.flag(CKA_SENSITIVE));
-        def(CKA_NEVER_EXTRACTABLE, !obj.flag(CKA_EXTRACTABLE));
-        if (cls == CKO_PRIVATE_KEY) {
-            def(CKA_ALWAYS_AUTHENTICATE, false);
-        }
-    }
-    if (cls == CKO_SECRET_KEY) {
-        def(CKA_ENCRYPT, true);
-        def(CKA_WRAP, true);
-        if (!obj.has(CKA_GOST28147_PARAMS)) {
-            obj.attrs[CKA_GOST28147_PARAMS] = plcsp::derOid("1.2.643.2.2.31.1");
-        }
-        if (!obj.has(CKA_VALUE_LEN)) {
-            obj.setUlong(CKA_VALUE_LEN, 32);
-        }
-    }
-}
-
-CK_RV storeObject(State& st, Session& sess, ObjectPtr obj, CK_OBJECT_HANDLE_PTR handle) {
-    if (!handle) {
-        return CKR_ARGUMENTS_BAD;
-    }
-    applyDefaults(*obj);
-    if (obj->isToken() && !(sess.flags & CKF_RW_SESSION)) {
-        return CKR_SESSION_READ_ONLY;
-    }
-    if (obj->isPrivate() && !st.slots[sess.slot].loggedIn) {
-        return CKR_USER_NOT_LOGGED_IN;
-    }
-    obj->slot = sess.slot;
-    obj->session = obj->isToken() ? 0 : sess.handle;
-    if (obj->isToken()) {
-        if (const CK_RV rv = st.save(*obj)) {
-            return rv;
-        }
-    }
-    *handle = st.add(std::move(obj));
-    return CKR_OK;
-}
-
-}  // namespace softtoken
 
 extern "C" {
 
-CK_RV C_Initialize(CK_VOID_PTR pInitArgs) {
+CK_RV C_Initialize(CK_VOID_PTR pInitArgs) try {
     State& st = State::instance();
     std::lock_guard<std::recursive_mutex> lock(st.mutex);
     trace("C_Initialize");
@@ -146,18 +49,18 @@ CK_RV C_Initialize(CK_VOID_PTR pInitArgs) {
         return CKR_ARGUMENTS_BAD;
     }
     return st.initialize();
-}
+} SOFT_CATCH
 
-CK_RV C_Finalize(CK_VOID_PTR pReserved) {
+CK_RV C_Finalize(CK_VOID_PTR pReserved) try {
     SOFT_ENTER("C_Finalize");
     if (pReserved) {
         return CKR_ARGUMENTS_BAD;
     }
     st.finalize();
     return CKR_OK;
-}
+} SOFT_CATCH
 
-CK_RV C_GetInfo(CK_INFO_PTR pInfo) {
+CK_RV C_GetInfo(CK_INFO_PTR pInfo) try {
     SOFT_ENTER("C_GetInfo");
     if (!pInfo) {
         return CKR_ARGUMENTS_BAD;
@@ -168,9 +71,9 @@ CK_RV C_GetInfo(CK_INFO_PTR pInfo) {
     padCopy(pInfo->libraryDescription, sizeof pInfo->libraryDescription, "Pellamo software GOST token");
     pInfo->libraryVersion = {1, 0};
     return CKR_OK;
-}
+} SOFT_CATCH
 
-CK_RV C_GetSlotList(CK_BBOOL tokenPresent, CK_SLOT_ID_PTR pSlotList, CK_ULONG_PTR pulCount) {
+CK_RV C_GetSlotList(CK_BBOOL tokenPresent, CK_SLOT_ID_PTR pSlotList, CK_ULONG_PTR pulCount) try {
     SOFT_ENTER("C_GetSlotList");
     if (!pulCount) {
         return CKR_ARGUMENTS_BAD;
@@ -192,9 +95,9 @@ CK_RV C_GetSlotList(CK_BBOOL tokenPresent, CK_SLOT_ID_PTR pSlotList, CK_ULONG_PT
     std::copy(ids.begin(), ids.end(), pSlotList);
     *pulCount = ids.size();
     return CKR_OK;
-}
+} SOFT_CATCH
 
-CK_RV C_GetSlotInfo(CK_SLOT_ID slotID, CK_SLOT_INFO_PTR pInfo) {
+CK_RV C_GetSlotInfo(CK_SLOT_ID slotID, CK_SLOT_INFO_PTR pInfo) try {
     SOFT_ENTER("C_GetSlotInfo");
     if (!pInfo) {
         return CKR_ARGUMENTS_BAD;
@@ -210,9 +113,9 @@ CK_RV C_GetSlotInfo(CK_SLOT_ID slotID, CK_SLOT_INFO_PTR pInfo) {
     pInfo->hardwareVersion = {c.version[0], c.version[1]};
     pInfo->firmwareVersion = {c.version[2], c.version[3]};
     return CKR_OK;
-}
+} SOFT_CATCH
 
-CK_RV C_GetTokenInfo(CK_SLOT_ID slotID, CK_TOKEN_INFO_PTR pInfo) {
+CK_RV C_GetTokenInfo(CK_SLOT_ID slotID, CK_TOKEN_INFO_PTR pInfo) try {
     SOFT_ENTER("C_GetTokenInfo");
     if (!pInfo) {
         return CKR_ARGUMENTS_BAD;
@@ -252,9 +155,9 @@ CK_RV C_GetTokenInfo(CK_SLOT_ID slotID, CK_TOKEN_INFO_PTR pInfo) {
     pInfo->firmwareVersion = {c.version[2], c.version[3]};
     padCopy(pInfo->utcTime, sizeof pInfo->utcTime, "");
     return CKR_OK;
-}
+} SOFT_CATCH
 
-CK_RV C_GetMechanismList(CK_SLOT_ID slotID, CK_MECHANISM_TYPE_PTR pMechanismList, CK_ULONG_PTR pulCount) {
+CK_RV C_GetMechanismList(CK_SLOT_ID slotID, CK_MECHANISM_TYPE_PTR pMechanismList, CK_ULONG_PTR pulCount) try {
     SOFT_ENTER("C_GetMechanismList");
     if (!pulCount) {
         return CKR_ARGUMENTS_BAD;
@@ -276,9 +179,9 @@ CK_RV C_GetMechanismList(CK_SLOT_ID slotID, CK_MECHANISM_TYPE_PTR pMechanismList
     }
     *pulCount = n;
     return CKR_OK;
-}
+} SOFT_CATCH
 
-CK_RV C_GetMechanismInfo(CK_SLOT_ID slotID, CK_MECHANISM_TYPE type, CK_MECHANISM_INFO_PTR pInfo) {
+CK_RV C_GetMechanismInfo(CK_SLOT_ID slotID, CK_MECHANISM_TYPE type, CK_MECHANISM_INFO_PTR pInfo) try {
     SOFT_ENTER("C_GetMechanismInfo");
     if (!pInfo) {
         return CKR_ARGUMENTS_BAD;
@@ -293,9 +196,9 @@ CK_RV C_GetMechanismInfo(CK_SLOT_ID slotID, CK_MECHANISM_TYPE type, CK_MECHANISM
         }
     }
     return CKR_MECHANISM_INVALID;
-}
+} SOFT_CATCH
 
-CK_RV C_OpenSession(CK_SLOT_ID slotID, CK_FLAGS flags, CK_VOID_PTR, CK_NOTIFY, CK_SESSION_HANDLE_PTR phSession) {
+CK_RV C_OpenSession(CK_SLOT_ID slotID, CK_FLAGS flags, CK_VOID_PTR, CK_NOTIFY, CK_SESSION_HANDLE_PTR phSession) try {
     SOFT_ENTER("C_OpenSession");
     if (!phSession) {
         return CKR_ARGUMENTS_BAD;
@@ -316,18 +219,18 @@ CK_RV C_OpenSession(CK_SLOT_ID slotID, CK_FLAGS flags, CK_VOID_PTR, CK_NOTIFY, C
     s.flags = flags & (CKF_RW_SESSION | CKF_SERIAL_SESSION);
     *phSession = h;
     return CKR_OK;
-}
+} SOFT_CATCH
 
-CK_RV C_CloseSession(CK_SESSION_HANDLE hSession) {
+CK_RV C_CloseSession(CK_SESSION_HANDLE hSession) try {
     SOFT_ENTER("C_CloseSession");
     if (!st.session(hSession)) {
         return CKR_SESSION_HANDLE_INVALID;
     }
     st.closeSession(hSession);
     return CKR_OK;
-}
+} SOFT_CATCH
 
-CK_RV C_CloseAllSessions(CK_SLOT_ID slotID) {
+CK_RV C_CloseAllSessions(CK_SLOT_ID slotID) try {
     SOFT_ENTER("C_CloseAllSessions");
     if (slotID >= st.slots.size()) {
         return CKR_SLOT_ID_INVALID;
@@ -342,9 +245,9 @@ CK_RV C_CloseAllSessions(CK_SLOT_ID slotID) {
         st.closeSession(h);
     }
     return CKR_OK;
-}
+} SOFT_CATCH
 
-CK_RV C_GetSessionInfo(CK_SESSION_HANDLE hSession, CK_SESSION_INFO_PTR pInfo) {
+CK_RV C_GetSessionInfo(CK_SESSION_HANDLE hSession, CK_SESSION_INFO_PTR pInfo) try {
     SOFT_ENTER("C_GetSessionInfo");
     SOFT_SESSION(hSession);
     if (!pInfo) {
@@ -363,9 +266,9 @@ CK_RV C_GetSessionInfo(CK_SESSION_HANDLE hSession, CK_SESSION_INFO_PTR pInfo) {
     pInfo->flags = sess.flags;
     pInfo->ulDeviceError = 0;
     return CKR_OK;
-}
+} SOFT_CATCH
 
-CK_RV C_Login(CK_SESSION_HANDLE hSession, CK_USER_TYPE userType, CK_UTF8CHAR_PTR pPin, CK_ULONG ulPinLen) {
+CK_RV C_Login(CK_SESSION_HANDLE hSession, CK_USER_TYPE userType, CK_UTF8CHAR_PTR pPin, CK_ULONG ulPinLen) try {
     SOFT_ENTER("C_Login");
     SOFT_SESSION(hSession);
     if (userType != CKU_USER && userType != CKU_SO) {
@@ -385,9 +288,9 @@ CK_RV C_Login(CK_SESSION_HANDLE hSession, CK_USER_TYPE userType, CK_UTF8CHAR_PTR
     t.loggedIn = true;
     t.user = userType;
     return CKR_OK;
-}
+} SOFT_CATCH
 
-CK_RV C_Logout(CK_SESSION_HANDLE hSession) {
+CK_RV C_Logout(CK_SESSION_HANDLE hSession) try {
     SOFT_ENTER("C_Logout");
     SOFT_SESSION(hSession);
     Token& t = st.slots[sess.slot];
@@ -396,185 +299,9 @@ CK_RV C_Logout(CK_SESSION_HANDLE hSession) {
     }
     t.loggedIn = false;
     return CKR_OK;
-}
+} SOFT_CATCH
 
-CK_RV C_CreateObject(CK_SESSION_HANDLE hSession, CK_ATTRIBUTE_PTR pTemplate, CK_ULONG ulCount,
-                     CK_OBJECT_HANDLE_PTR phObject) {
-    SOFT_ENTER("C_CreateObject");
-    SOFT_SESSION(hSession);
-    auto obj = std::make_shared<Object>();
-    if (const CK_RV rv = readTemplate(pTemplate, ulCount, obj->attrs)) {
-        return rv;
-    }
-    const CK_ULONG cls = obj->ulong(CKA_CLASS);
-    if (cls == ~CK_ULONG(0)) {
-        return CKR_TEMPLATE_INCOMPLETE;
-    }
-    if (cls == CKO_PUBLIC_KEY || cls == CKO_PRIVATE_KEY) {
-        const CK_ULONG type = obj->ulong(CKA_KEY_TYPE);
-        if (type == CKK_GOSTR3410 || type == CKK_GOSTR3410_512) {
-            const Bytes* params = obj->get(CKA_GOSTR3410_PARAMS);
-            const Bytes* value = obj->get(CKA_VALUE);
-            if (!params || !value) {
-                return CKR_TEMPLATE_INCOMPLETE;
-            }
-            const plcsp::CurveInfo* curve = curveOfParams(*params);
-            const unsigned coord = type == CKK_GOSTR3410 ? 32 : 64;
-            if (!curve || curve->coordBytes != coord) {
-                return CKR_ATTRIBUTE_VALUE_INVALID;
-            }
-            const std::size_t want = cls == CKO_PUBLIC_KEY ? 2 * coord : coord;
-            if (value->size() != want ||
-                (cls == CKO_PUBLIC_KEY && !plcsp::ecCheckPublic(*curve, value->data(), value->size()))) {
-                return CKR_ATTRIBUTE_VALUE_INVALID;
-            }
-        }
-    } else if (cls == CKO_SECRET_KEY) {
-        const Bytes* value = obj->get(CKA_VALUE);
-        if (obj->ulong(CKA_KEY_TYPE) == CKK_GOST28147 && (!value || value->size() != 32)) {
-            return CKR_ATTRIBUTE_VALUE_INVALID;
-        }
-    } else if (cls == CKO_CERTIFICATE) {
-        if (!obj->has(CKA_VALUE)) {
-            return CKR_TEMPLATE_INCOMPLETE;
-        }
-    } else if (cls != CKO_DATA) {
-        return CKR_ATTRIBUTE_VALUE_INVALID;
-    }
-    return storeObject(st, sess, std::move(obj), phObject);
-}
-
-CK_RV C_DestroyObject(CK_SESSION_HANDLE hSession, CK_OBJECT_HANDLE hObject) {
-    SOFT_ENTER("C_DestroyObject");
-    SOFT_SESSION(hSession);
-    ObjectPtr obj = st.object(sess, hObject);
-    if (!obj) {
-        return CKR_OBJECT_HANDLE_INVALID;
-    }
-    if (obj->isToken() && !(sess.flags & CKF_RW_SESSION)) {
-        return CKR_SESSION_READ_ONLY;
-    }
-    st.destroy(hObject);
-    return CKR_OK;
-}
-
-CK_RV C_GetAttributeValue(CK_SESSION_HANDLE hSession, CK_OBJECT_HANDLE hObject, CK_ATTRIBUTE_PTR pTemplate,
-                          CK_ULONG ulCount) {
-    SOFT_ENTER("C_GetAttributeValue");
-    SOFT_SESSION(hSession);
-    ObjectPtr obj = st.object(sess, hObject);
-    if (!obj) {
-        return CKR_OBJECT_HANDLE_INVALID;
-    }
-    if (ulCount && !pTemplate) {
-        return CKR_ARGUMENTS_BAD;
-    }
-    CK_RV rv = CKR_OK;
-    for (CK_ULONG i = 0; i < ulCount; ++i) {
-        CK_ATTRIBUTE& a = pTemplate[i];
-        const Bytes* v = obj->get(a.type);
-        if (!v) {
-            a.ulValueLen = CK_UNAVAILABLE_INFORMATION;
-            rv = CKR_ATTRIBUTE_TYPE_INVALID;
-        } else if (isSensitive(*obj, a.type)) {
-            a.ulValueLen = CK_UNAVAILABLE_INFORMATION;
-            rv = CKR_ATTRIBUTE_SENSITIVE;
-        } else if (!a.pValue) {
-            a.ulValueLen = v->size();
-        } else if (a.ulValueLen < v->size()) {
-            a.ulValueLen = CK_UNAVAILABLE_INFORMATION;
-            rv = CKR_BUFFER_TOO_SMALL;
-        } else {
-            if (!v->empty()) {
-                std::memcpy(a.pValue, v->data(), v->size());
-            }
-            a.ulValueLen = v->size();
-        }
-    }
-    return rv;
-}
-
-CK_RV C_SetAttributeValue(CK_SESSION_HANDLE hSession, CK_OBJECT_HANDLE hObject, CK_ATTRIBUTE_PTR pTemplate,
-                          CK_ULONG ulCount) {
-    SOFT_ENTER("C_SetAttributeValue");
-    SOFT_SESSION(hSession);
-    ObjectPtr obj = st.object(sess, hObject);
-    if (!obj) {
-        return CKR_OBJECT_HANDLE_INVALID;
-    }
-    if (!obj->flag(CKA_MODIFIABLE, true)) {
-        return CKR_ATTRIBUTE_READ_ONLY;
-    }
-    if (obj->isToken() && !(sess.flags & CKF_RW_SESSION)) {
-        return CKR_SESSION_READ_ONLY;
-    }
-    Template t;
-    if (const CK_RV rv = readTemplate(pTemplate, ulCount, t)) {
-        return rv;
-    }
-    for (const auto& [type, value] : t) {
-        if (type == CKA_CLASS || type == CKA_KEY_TYPE || type == CKA_VALUE || type == CKA_TOKEN ||
-            type == CKA_PRIVATE) {
-            return CKR_ATTRIBUTE_READ_ONLY;
-        }
-    }
-    for (auto& [type, value] : t) {
-        obj->attrs[type] = std::move(value);
-    }
-    return obj->isToken() ? st.save(*obj) : CKR_OK;
-}
-
-CK_RV C_FindObjectsInit(CK_SESSION_HANDLE hSession, CK_ATTRIBUTE_PTR pTemplate, CK_ULONG ulCount) {
-    SOFT_ENTER("C_FindObjectsInit");
-    SOFT_SESSION(hSession);
-    if (sess.findActive) {
-        return CKR_OPERATION_ACTIVE;
-    }
-    Template t;
-    if (const CK_RV rv = readTemplate(pTemplate, ulCount, t)) {
-        return rv;
-    }
-    sess.found.clear();
-    sess.foundPos = 0;
-    for (const auto& [h, obj] : st.objects) {
-        if (st.object(sess, h) && matches(*obj, t)) {
-            sess.found.push_back(h);
-        }
-    }
-    sess.findActive = true;
-    return CKR_OK;
-}
-
-CK_RV C_FindObjects(CK_SESSION_HANDLE hSession, CK_OBJECT_HANDLE_PTR phObject, CK_ULONG ulMaxObjectCount,
-                    CK_ULONG_PTR pulObjectCount) {
-    SOFT_ENTER("C_FindObjects");
-    SOFT_SESSION(hSession);
-    if (!sess.findActive) {
-        return CKR_OPERATION_NOT_INITIALIZED;
-    }
-    if (!pulObjectCount || (!phObject && ulMaxObjectCount)) {
-        return CKR_ARGUMENTS_BAD;
-    }
-    CK_ULONG n = 0;
-    while (n < ulMaxObjectCount && sess.foundPos < sess.found.size()) {
-        phObject[n++] = sess.found[sess.foundPos++];
-    }
-    *pulObjectCount = n;
-    return CKR_OK;
-}
-
-CK_RV C_FindObjectsFinal(CK_SESSION_HANDLE hSession) {
-    SOFT_ENTER("C_FindObjectsFinal");
-    SOFT_SESSION(hSession);
-    if (!sess.findActive) {
-        return CKR_OPERATION_NOT_INITIALIZED;
-    }
-    sess.findActive = false;
-    sess.found.clear();
-    return CKR_OK;
-}
-
-CK_RV C_GenerateRandom(CK_SESSION_HANDLE hSession, CK_BYTE_PTR RandomData, CK_ULONG ulRandomLen) {
+CK_RV C_GenerateRandom(CK_SESSION_HANDLE hSession, CK_BYTE_PTR RandomData, CK_ULONG ulRandomLen) try {
     SOFT_ENTER("C_GenerateRandom");
     SOFT_SESSION(hSession);
     (void)sess;
@@ -583,6 +310,6 @@ CK_RV C_GenerateRandom(CK_SESSION_HANDLE hSession, CK_BYTE_PTR RandomData, CK_UL
     }
     plcsp::randomBytes(RandomData, ulRandomLen);
     return CKR_OK;
-}
+} SOFT_CATCH
 
 }  // extern "C"
