@@ -13,7 +13,7 @@ import os from 'node:os';
 import path from 'node:path';
 import { fileURLToPath } from 'node:url';
 import WebSocket from 'ws';
-import { finishHosts, hostFor } from './host.mjs';
+import { finishHosts, hostFor, recentBoxes } from './host.mjs';
 
 export { hostFor } from './host.mjs';
 
@@ -112,6 +112,7 @@ export function parseReply(message) {
 
 const children = new Set();
 const tempDirs = new Set();
+const ended = []; // connections and processes that ended, newest last
 
 export function tempDir(prefix = 'pellamo-e2e-') {
   const dir = fs.mkdtempSync(path.join(os.tmpdir(), prefix));
@@ -130,6 +131,7 @@ function track(child, name, host = null) {
   proc.exit = new Promise((resolve) => {
     child.once('exit', (code, signal) => {
       proc.exited = { code, signal };
+      ended.push(`${name} ended at ${new Date().toISOString()}: ${JSON.stringify(proc.exited)}`);
       children.delete(proc);
       resolve(proc.exited);
     });
@@ -350,7 +352,10 @@ export async function connect(url = `ws://127.0.0.1:${PLUGIN_PORT}/`, options = 
       waiter.resolve(reply);
     }
   });
-  ws.on('close', () => {
+  ws.on('close', (code, reason) => {
+    // Kept for the report of a failing case: a connection that ended early
+    // is otherwise only a null reply.
+    ended.push(`connection ${url} ended at ${new Date().toISOString()}: code ${code} ${reason}`);
     for (const waiter of pending.values()) waiter.resolve(null);
     pending.clear();
   });
@@ -401,6 +406,8 @@ export async function runCases(cases) {
       for (const proc of children) {
         if (proc.stderr) console.log(`     --- ${proc.name} stderr (end):\n${proc.stderr.slice(-1500)}`);
       }
+      for (const line of ended.splice(0).slice(-5)) console.log(`     --- ${line}`);
+      for (const box of recentBoxes()) console.log(`     --- message box: ${box}`);
     }
   }
   await stopAll();

@@ -361,6 +361,18 @@ export function hostFor(program) {
   return hosts.get(key);
 }
 
+// The message boxes answered since the last call (for a failing case's report).
+export function recentBoxes() {
+  const out = [];
+  for (const host of hosts.values()) {
+    if (!host.boxes) continue;
+    host.reported ??= 0;
+    out.push(...host.boxes.slice(host.reported).map((b) => `${b.folder}: ${b.text}`));
+    host.reported = host.boxes.length;
+  }
+  return out;
+}
+
 export async function finishHosts() {
   for (const host of hosts.values()) await host.finish();
 }
