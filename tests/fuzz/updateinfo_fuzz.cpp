@@ -100,6 +100,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::size_t length = info.getSize();
     checkReader(bytes, length);
 
+    // Whether the trailer is this variant's and version's signature, once.
+    const bool signedList = verifies(bytes, length, kType, kVersion);
+    if (signedList)
+        trap(verifies(bytes, length, tesel::QN_CLIENT, kVersion) || verifies(bytes, length, kType, kVersion + 1));
     for (const bool acceptUnsigned : {false, true}) {
         std::vector<std::string> names{"untouched"};
         const int r = qn::update::readSignedPackageInfo(info, kType, kVersion, g_public, acceptUnsigned, names);
@@ -108,12 +112,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             continue;
         }
         trap(length > qn::update::kMaxInfoSize);
-        const bool signedList = verifies(bytes, length, kType, kVersion);
         // Taken without the unsigned switch: only behind a valid signature,
         // which holds for this variant and version alone.
         trap(!acceptUnsigned && !signedList);
         if (signedList) {
-            trap(verifies(bytes, length, tesel::QN_CLIENT, kVersion) || verifies(bytes, length, kType, kVersion + 1));
             std::vector<std::string> read;
             unsigned used = 0;
             const tesel::CBlob list(bytes, static_cast<unsigned>(length - qn::update::kSignatureSize));
