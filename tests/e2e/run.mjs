@@ -97,7 +97,7 @@ function startProgram(program, { shellPrefix, closeOutput } = {}) {
   const child = shellPrefix
     ? spawn('/bin/sh', ['-c', `${shellPrefix}; exec "$0"`, program], { cwd: dir, stdio: ['ignore', 'pipe', 'pipe'] })
     : hostFor(program).spawn([], { cwd: dir });
-  const proc = { child, dir, stdout: '', stderr: '', exited: null };
+  const proc = { child, dir, stdout: '', stderr: '', exited: null, deaf: Boolean(closeOutput) };
   if (closeOutput) {
     child.stdout.destroy();
     child.stderr.destroy();
@@ -160,7 +160,9 @@ async function waitUntilServing(proc, timeoutMs = host.startupMs) {
   const deadline = Date.now() + timeoutMs;
   while (Date.now() < deadline) {
     if (proc.exited) throw new Error(`program exited early: ${JSON.stringify(proc.exited)}\n${proc.stderr}`);
-    if (await handshakeSucceeds()) return;
+    // The port is shared with other programs on the machine: it must be this
+    // instance that listens (unless its output cannot be read).
+    if ((proc.deaf || /^listening on /m.test(proc.stdout)) && (await handshakeSucceeds())) return;
     await sleep(50);
   }
   throw new Error(`port ${PORT} did not accept within ${timeoutMs} ms; stderr: ${proc.stderr}`);

@@ -163,6 +163,25 @@ export function portAccepts(port, host = '127.0.0.1') {
 // Ends a process: SIGTERM (or the signal given); for the program, the end
 // request of its host (SIGTERM on Linux, WM_CLOSE under wine), SIGKILL after
 // timeoutMs.
+// Whether nobody listens on the port (a TIME_WAIT leftover does not keep
+// the program from binding it).
+export function portIsFree(port) {
+  const hex = `:${port.toString(16).toUpperCase().padStart(4, '0')}`;
+  for (const table of ['/proc/net/tcp', '/proc/net/tcp6']) {
+    let text = '';
+    try {
+      text = fs.readFileSync(table, 'utf8');
+    } catch {
+      continue;
+    }
+    for (const line of text.split('\n').slice(1)) {
+      const [, local, , state] = line.trim().split(/\s+/);
+      if (local && local.endsWith(hex) && state === '0A') return false; // LISTEN
+    }
+  }
+  return true;
+}
+
 export async function stop(proc, signal = 'SIGTERM', timeoutMs = 5000) {
   if (proc.exited) return proc.exited;
   if (proc.host && signal !== 'SIGKILL') {
@@ -312,10 +331,20 @@ export async function startProgram(program, { transportPort = 9, host = '127.0.0
     fs.writeFileSync(path.join(work, 'data', 'settings.dat'), settingsFile(host, transportPort));
   }
   if (!cspDir) await where.storeReset(keys);
+  // Port 3000 is shared with every other program on the machine: wait until
+  // nobody listens, then until this instance says that it does (a port that
+  // accepts could be someone else's).
+  await waitFor(() => portIsFree(PLUGIN_PORT), 'port 3000 to be free', 180000);
   const child = where.spawn([], { cwd: work, env: { PELLAMO_CSP_DIR: keys, ...env } });
   const proc = track(child, 'pellamo', where);
-  await waitFor(async () => proc.exited || (await portAccepts(PLUGIN_PORT)), 'pellamo to listen on port 3000', where.startupMs);
+  await waitFor(
+    () => proc.exited || /^listen: /m.test(proc.stderr) || /^listening on ws:\/\/\S+:3000$/m.test(proc.stdout),
+    'pellamo to listen on port 3000',
+    where.startupMs,
+  );
   if (proc.exited) throw new Error(`pellamo exited at start: ${JSON.stringify(proc.exited)} ${proc.stderr}`);
+  if (!/^listening on /m.test(proc.stdout)) throw new Error(`pellamo cannot listen on port 3000 (another program took it?): ${proc.stderr}`);
+  await waitFor(() => portAccepts(PLUGIN_PORT), 'port 3000 to accept', where.startupMs);
   return { proc, dir: work, cspDir: keys, host: where };
 }
 
