@@ -16,7 +16,7 @@ mkdir -p "$build"
 build="$(cd "$build" && pwd)"
 
 if [ ! -x "$build/pellamo" ] || [ ! -x "$build/bench/ws_load" ] || [ ! -x "$build/bench/ws_echo_server" ]; then
-  cmake -G Ninja -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DPELLAMO_BENCH=ON >/dev/null
+  cmake -G Ninja -S "$root" -B "$build" -DPELLAMO_DEVELOPMENT_BUILD=ON -DCMAKE_BUILD_TYPE=Release -DPELLAMO_BENCH=ON >/dev/null
   ninja -C "$build" -j2 pellamo ws_load ws_echo_server
 fi
 

@@ -32,7 +32,7 @@ bash "$root/tools/setup.sh"
 # A new build folder is configured as a Release build; an existing one
 # (PELLAMO_BUILD_DIR, default ./build) keeps its configuration.
 build="$(realpath -m "${PELLAMO_BUILD_DIR:-$root/build}")"
-configure=(-G Ninja -S "$root" -B "$build")
+configure=(-G Ninja -S "$root" -B "$build" -DPELLAMO_DEVELOPMENT_BUILD=ON)
 [ -f "$build/CMakeCache.txt" ] || configure+=(-DCMAKE_BUILD_TYPE=Release)
 cmake "${configure[@]}" >/dev/null
 targets=(pellamo)

@@ -8,7 +8,7 @@ bash "$root/tools/setup.sh"
 
 run_suite() {
   local dir="$1"; shift
-  cmake -G Ninja -S "$root" -B "$dir" "$@" >/dev/null
+  cmake -G Ninja -S "$root" -B "$dir" -DPELLAMO_DEVELOPMENT_BUILD=ON "$@" >/dev/null
   cmake --build "$dir" -j "$jobs"
   (cd "$dir" && ctest --output-on-failure -j "$jobs")
 }
@@ -25,7 +25,7 @@ echo "== fuzzing: every reader of outside bytes (libFuzzer + ASan + UBSan, bound
 fuzz_dir="$root/build-fuzz"
 fuzz_targets=(card_fuzz header_fuzz registry_fuzz settings_fuzz updateinfo_fuzz packet_fuzz keyblob_fuzz cert_fuzz
   dispatch_fuzz)
-cmake -G Ninja -S "$root" -B "$fuzz_dir" -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+cmake -G Ninja -S "$root" -B "$fuzz_dir" -DPELLAMO_DEVELOPMENT_BUILD=ON -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPELLAMO_FUZZ=ON -DPELLAMO_BENCH=OFF >/dev/null
 cmake --build "$fuzz_dir" --target "${fuzz_targets[@]}" -j "$jobs"
 fuzz() {  # fuzz <target> <seed corpus name> <seconds>
@@ -57,7 +57,7 @@ fuzz dispatch_fuzz dispatch "${seconds:-30}"
 if [ "${PELLAMO_TSAN_STAGE:-1}" = 1 ]; then
 echo "== ThreadSanitizer: the concurrency tests =="
 tsan_dir="$root/build-tsan"
-cmake -G Ninja -S "$root" -B "$tsan_dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPELLAMO_TSAN=ON \
+cmake -G Ninja -S "$root" -B "$tsan_dir" -DPELLAMO_DEVELOPMENT_BUILD=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPELLAMO_TSAN=ON \
   -DPELLAMO_BENCH=OFF >/dev/null
 cmake --build "$tsan_dir" --target test_server test_app test_transport pellamo ca-peer -j "$jobs"
 export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1"
@@ -77,7 +77,7 @@ if command -v x86_64-w64-mingw32-g++-posix >/dev/null 2>&1; then
   echo "== Windows: cross-build, smoke test and end-to-end suites under wine =="
   PELLAMO_WINDOWS_STAGE_STARTED="$(date +%s)"
   export PELLAMO_WINDOWS_STAGE_STARTED
-  bash "$root/tools/build-windows.sh" "$root/build-win"
+  PELLAMO_DEVELOPMENT_BUILD=1 bash "$root/tools/build-windows.sh" "$root/build-win"
   bash "$root/tests/windows/smoke.sh" "$root/build-win"
   # The end-to-end suites against pellamo.exe under wine, with the local CA
   # peer and the soft token's Linux side from the normal build.
