@@ -39,17 +39,6 @@ struct ParsedCert {
 // A whole DER certificate (nothing may follow it).
 bool parseCertificate(const unsigned char* der, std::size_t n, ParsedCert& out);
 
-// Kinds of content and format found by findCertificate.
-enum class CertContent { None, Certificate, Pkcs7 };
-enum class CertFormat { None, Binary, Base64 };
-
-// The first certificate of a blob that is a DER certificate, a PKCS#7
-// SignedData holding certificates, or either of them in Base64 (with or
-// without PEM armour). Flags say which contents/formats to try.
-bool findCertificate(const unsigned char* p, std::size_t n, bool tryCert, bool tryPkcs7,
-                     bool tryBinary, bool tryBase64, Bytes& certDer, CertContent& content,
-                     CertFormat& format);
-
 // The raw key value of an SPKI public key BIT STRING content holding an
 // OCTET STRING (the GOST encoding); false when it is not one.
 bool gostKeyValue(const Bytes& spkiKey, Bytes& value);

@@ -57,75 +57,6 @@ bool asn1TimeToUnix(const ASN1_TIME* t, std::int64_t& out) {
     return true;
 }
 
-bool certFromDer(const unsigned char* p, std::size_t n, Bytes& certDer) {
-    const unsigned char* q = p;
-    std::unique_ptr<X509, X509Free> x(d2i_X509(nullptr, &q, static_cast<long>(n)));
-    if (!x || q != p + n) {
-        return false;
-    }
-    certDer.assign(p, p + n);
-    return true;
-}
-
-bool certFromPkcs7(const unsigned char* p, std::size_t n, Bytes& certDer) {
-    const unsigned char* q = p;
-    std::unique_ptr<PKCS7, Pkcs7Free> p7(d2i_PKCS7(nullptr, &q, static_cast<long>(n)));
-    if (!p7 || q != p + n || !PKCS7_type_is_signed(p7.get()) || !p7->d.sign) {
-        return false;
-    }
-    STACK_OF(X509)* certs = p7->d.sign->cert;
-    if (!certs || sk_X509_num(certs) < 1) {
-        return false;
-    }
-    unsigned char* der = nullptr;
-    int len = i2d_X509(sk_X509_value(certs, 0), &der);
-    if (len <= 0) {
-        return false;
-    }
-    certDer.assign(der, der + len);
-    OPENSSL_free(der);
-    return true;
-}
-
-// Base64 text (PEM armour lines skipped, whitespace ignored) to bytes.
-bool decodeBase64(const unsigned char* p, std::size_t n, Bytes& out) {
-    std::string text;
-    std::size_t i = 0;
-    while (i < n) {
-        std::size_t end = i;
-        while (end < n && p[end] != '\n') {
-            ++end;
-        }
-        std::string line(reinterpret_cast<const char*>(p + i), end - i);
-        if (line.rfind("-----", 0) != 0) {
-            for (char c : line) {
-                if (c == ' ' || c == '\t' || c == '\r') {
-                    continue;
-                }
-                if (!(std::isalnum(static_cast<unsigned char>(c)) || c == '+' || c == '/' || c == '=')) {
-                    return false;
-                }
-                text.push_back(c);
-            }
-        }
-        i = end + 1;
-    }
-    if (text.empty() || text.size() % 4 != 0) {
-        return false;
-    }
-    out.resize(text.size() / 4 * 3);
-    int len = EVP_DecodeBlock(out.data(), reinterpret_cast<const unsigned char*>(text.data()),
-                              static_cast<int>(text.size()));
-    if (len < 0) {
-        return false;
-    }
-    std::size_t pad = 0;
-    if (text[text.size() - 1] == '=') ++pad;
-    if (text[text.size() - 2] == '=') ++pad;
-    out.resize(static_cast<std::size_t>(len) - pad);
-    return true;
-}
-
 }  // namespace
 
 bool parseCertificate(const unsigned char* der, std::size_t n, ParsedCert& out) {
@@ -219,35 +150,6 @@ bool parseCertificate(const unsigned char* der, std::size_t n, ParsedCert& out) 
         out.extensions.push_back(std::move(e));
     }
     return true;
-}
-
-bool findCertificate(const unsigned char* p, std::size_t n, bool tryCert, bool tryPkcs7,
-                     bool tryBinary, bool tryBase64, Bytes& certDer, CertContent& content,
-                     CertFormat& format) {
-    if (!p || n == 0) {
-        return false;
-    }
-    auto tryBytes = [&](const unsigned char* b, std::size_t len) {
-        if (tryCert && certFromDer(b, len, certDer)) {
-            content = CertContent::Certificate;
-            return true;
-        }
-        if (tryPkcs7 && certFromPkcs7(b, len, certDer)) {
-            content = CertContent::Pkcs7;
-            return true;
-        }
-        return false;
-    };
-    if (tryBinary && tryBytes(p, n)) {
-        format = CertFormat::Binary;
-        return true;
-    }
-    Bytes decoded;
-    if (tryBase64 && decodeBase64(p, n, decoded) && tryBytes(decoded.data(), decoded.size())) {
-        format = CertFormat::Base64;
-        return true;
-    }
-    return false;
 }
 
 }  // namespace plcsp
