@@ -24,7 +24,7 @@ run_suite "$root/build-asan" -DCMAKE_BUILD_TYPE=Debug -DPELLAMO_SANITIZE=ON -DPE
 echo "== fuzzing: every reader of outside bytes (libFuzzer + ASan + UBSan, bounded) =="
 fuzz_dir="$root/build-fuzz"
 fuzz_targets=(card_fuzz header_fuzz registry_fuzz settings_fuzz updateinfo_fuzz packet_fuzz keyblob_fuzz cert_fuzz
-  dispatch_fuzz)
+  dispatch_fuzz classifier_fuzz)
 cmake -G Ninja -S "$root" -B "$fuzz_dir" -DPELLAMO_DEVELOPMENT_BUILD=ON -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPELLAMO_FUZZ=ON -DPELLAMO_BENCH=OFF >/dev/null
 cmake --build "$fuzz_dir" --target "${fuzz_targets[@]}" -j "$jobs"
@@ -51,6 +51,7 @@ fuzz packet_fuzz packet "${seconds:-25}"
 fuzz keyblob_fuzz keyblob "${seconds:-20}"
 fuzz cert_fuzz cert "${seconds:-20}"
 fuzz registry_fuzz registry "${seconds:-15}"
+fuzz classifier_fuzz classifier "${seconds:-15}"
 fuzz dispatch_fuzz dispatch "${seconds:-30}"
 
 # PELLAMO_TSAN_STAGE=0 skips this stage.
