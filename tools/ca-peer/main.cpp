@@ -3,21 +3,28 @@
 // engine; it shares no code with the program.
 //
 //   ca-peer --state <folder> [--port <n>] [--bind <address>] [--packages <folder>] [--hold]
-//           [--demo <folder>]
+//           [--demo <folder>] [--tls-port <n> [--tls-cert <pem> --tls-key <pem>]]
 //
 // --demo serves the demo cabinet's files of that folder under /demo/; given
 // more than once, a file is taken from the first folder that has it.
+// --tls-port serves the same (demo and endpoints) over HTTPS as well, as a
+// real cabinet is served, with the given certificate or one made for
+// 127.0.0.1 and kept in the state folder (tls-cert.pem).
 // --port 0 picks a free port. The first line on standard output is
 //   ca-peer listening on http://<address>:<port>
+// then, with --tls-port,
+//   ca-peer listening on https://<address>:<port> (certificate <file>)
 // and then one line per request. This is the only file that uses Beast.
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
+#include <boost/beast/ssl.hpp>
 
 #include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <ctime>
+#include <functional>
 #include <iostream>
 #include <mutex>
 #include <optional>
@@ -29,10 +36,12 @@
 #include "Endpoints.h"
 #include "GostEngine.h"
 #include "PeerState.h"
+#include "TlsCertificate.h"
 
 namespace beast = boost::beast;
 namespace http = beast::http;
 namespace net = boost::asio;
+namespace ssl = net::ssl;
 using tcp = net::ip::tcp;
 
 namespace {
@@ -56,7 +65,9 @@ void logLine(const std::string& method, const std::string& target, int status, s
     std::cout << std::endl;
 }
 
-void session(capeer::Peer& peer, const std::vector<std::string>& demo, tcp::socket socket) {
+// Serves the requests of one connection, plain or TLS, until it ends.
+template <class Stream>
+void serve(capeer::Peer& peer, const std::vector<std::string>& demo, Stream& socket) {
     beast::error_code ec;
     beast::flat_buffer buffer;
     for (;;) {
@@ -91,12 +102,45 @@ void session(capeer::Peer& peer, const std::vector<std::string>& demo, tcp::sock
         http::write(socket, res, ec);
         if (ec || !res.keep_alive()) break;
     }
+}
+
+void session(capeer::Peer& peer, const std::vector<std::string>& demo, tcp::socket socket) {
+    serve(peer, demo, socket);
+    beast::error_code ec;
     socket.shutdown(tcp::socket::shutdown_both, ec);
+}
+
+// A TLS connection: the handshake has as long as a browser needs to decide
+// about a self-signed certificate, then the same requests as in plain HTTP.
+void tlsSession(capeer::Peer& peer, const std::vector<std::string>& demo, ssl::context& tls, tcp::socket socket) {
+    beast::ssl_stream<tcp::socket> stream(std::move(socket), tls);
+    beast::error_code ec;
+    stream.handshake(ssl::stream_base::server, ec);
+    if (!ec) {
+        serve(peer, demo, stream);
+        stream.shutdown(ec);
+    }
+    beast::get_lowest_layer(stream).shutdown(tcp::socket::shutdown_both, ec);
+}
+
+void acceptLoop(tcp::acceptor& acceptor, const std::function<void(tcp::socket)>& start) {
+    for (;;) {
+        tcp::socket socket(acceptor.get_executor());
+        beast::error_code ec;
+        acceptor.accept(socket, ec);
+        if (ec) {
+            // Out of descriptors or a connection reset before it was taken:
+            // the server goes on.
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            continue;
+        }
+        start(std::move(socket));
+    }
 }
 
 int usage() {
     std::cerr << "usage: ca-peer --state <folder> [--port <n>] [--bind <address>] [--packages <folder>] [--hold]"
-                 " [--demo <folder>]\n";
+                 " [--demo <folder>] [--tls-port <n> [--tls-cert <pem> --tls-key <pem>]]\n";
     return 2;
 }
 
@@ -105,7 +149,9 @@ int usage() {
 int main(int argc, char** argv) {
     std::string stateFolder, packages, bind = "127.0.0.1";
     std::vector<std::string> demo;
+    std::string tlsCert, tlsKey;
     unsigned short port = 9200;
+    std::optional<unsigned short> tlsPort;
     bool hold = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -118,6 +164,16 @@ int main(int argc, char** argv) {
             } catch (...) {
                 return usage();
             }
+        } else if (arg == "--tls-port") {
+            try {
+                tlsPort = static_cast<unsigned short>(std::stoul(value()));
+            } catch (...) {
+                return usage();
+            }
+        } else if (arg == "--tls-cert") {
+            tlsCert = value();
+        } else if (arg == "--tls-key") {
+            tlsKey = value();
         } else if (arg == "--bind") {
             bind = value();
         } else if (arg == "--packages") {
@@ -130,7 +186,7 @@ int main(int argc, char** argv) {
             return usage();
         }
     }
-    if (stateFolder.empty()) return usage();
+    if (stateFolder.empty() || tlsCert.empty() != tlsKey.empty() || (!tlsCert.empty() && !tlsPort)) return usage();
     std::signal(SIGPIPE, SIG_IGN);
 
     if (!capeer::engineReady()) {
@@ -145,16 +201,42 @@ int main(int argc, char** argv) {
     }
     capeer::Peer peer(state, packages, hold);
 
+    capeer::TlsIdentity identity;
+    if (tlsPort) {
+        const bool loaded = tlsCert.empty() ? capeer::loadOrMakeTlsIdentity(stateFolder, identity, error)
+                                            : capeer::loadTlsIdentity(tlsCert, tlsKey, identity, error);
+        if (!loaded) {
+            std::cerr << "ca-peer: " << error << "\n";
+            return 1;
+        }
+    }
+
     try {
         net::io_context ioc;
         tcp::acceptor acceptor(ioc, {net::ip::make_address(bind), port});
+        std::optional<tcp::acceptor> tlsAcceptor;
+        ssl::context tls(ssl::context::tls_server);
+        if (tlsPort) {
+            tls.set_options(ssl::context::default_workarounds | ssl::context::no_sslv2 | ssl::context::no_sslv3 |
+                            ssl::context::no_tlsv1 | ssl::context::no_tlsv1_1);
+            tls.use_certificate_chain(net::buffer(identity.certificatePem));
+            tls.use_private_key(net::buffer(identity.privateKeyPem), ssl::context::pem);
+            tlsAcceptor.emplace(ioc, tcp::endpoint{net::ip::make_address(bind), *tlsPort});
+        }
         std::cout << "ca-peer listening on http://" << bind << ":" << acceptor.local_endpoint().port()
                   << " (state " << stateFolder << (hold ? ", answers held" : "") << ")" << std::endl;
-        for (;;) {
-            tcp::socket socket(ioc);
-            acceptor.accept(socket);
-            std::thread(session, std::ref(peer), std::cref(demo), std::move(socket)).detach();
+        if (tlsAcceptor) {
+            std::cout << "ca-peer listening on https://" << bind << ":" << tlsAcceptor->local_endpoint().port()
+                      << " (certificate " << identity.certificateFile << ")" << std::endl;
+            std::thread([&] {
+                acceptLoop(*tlsAcceptor, [&](tcp::socket socket) {
+                    std::thread(tlsSession, std::ref(peer), std::cref(demo), std::ref(tls), std::move(socket)).detach();
+                });
+            }).detach();
         }
+        acceptLoop(acceptor, [&](tcp::socket socket) {
+            std::thread(session, std::ref(peer), std::cref(demo), std::move(socket)).detach();
+        });
     } catch (const std::exception& e) {
         std::cerr << "ca-peer: " << e.what() << "\n";
         return 1;
