@@ -28,6 +28,7 @@ constexpr const char* kQuestionOlder =
 // The longest version text that fits the zero-terminated 8-byte buffer the
 // server's answer was made for.
 constexpr unsigned kMaxVersionDigits = 7;
+constexpr unsigned kVersionCheckSeconds = 25;
 constexpr DWORD kMaxExecutablePath = 512;
 
 // The agent that currently receives tesel::setVersion / setAppType.
@@ -89,6 +90,9 @@ void CUpdateQn::setProgramFolder(std::string folder) { m_programFolder = std::mo
 
 int CUpdateQn::getLatestVersion(unsigned& latest) {
     CGetVersionProgramRequest request(getType());
+    // The start-up check runs before the service listens: a server that
+    // answers slowly must not keep the pages waiting longer than this.
+    request.setTotalTimeout(kVersionCheckSeconds);
     int result = send(request);
     if (result != ERR_OK) return result;
     CBlob answer = request.getResponse();
@@ -129,6 +133,16 @@ void CUpdateQn::attemptUpdate(bool& handled, HWND mainWindow) {
     const tesel::eQuorinType type = getType();
     unsigned latest = 0;
     const int check = checkUpdates(latest);
+    if (m_notifyOnly && (check == ERR_PROGRAM_OUTDATED || check == ERR_PROGRAM_NEWER_THAN_SERVER)) {
+        // The package manager installs versions: an older one on the server
+        // is none of the user's business, a newer one is told.
+        if (check == ERR_PROGRAM_OUTDATED) {
+            MessageBoxA(mainWindow, getErrorText(check).c_str(), getCaption(type).c_str(),
+                        MB_ICONINFORMATION | MB_OK);
+        }
+        handled = true;
+        return;
+    }
     const char* question = nullptr;
     if (check == ERR_PROGRAM_OUTDATED) {
         question = kQuestionNewer;

@@ -42,6 +42,13 @@ public:
     // shown) or an update was attempted; false when the user said No.
     void attemptUpdate(bool& handled, HWND mainWindow);
 
+    // Where a package manager updates the program, attemptUpdate only tells
+    // the user that the server has a newer version (error 76's text, as a
+    // notice); nothing is downloaded and nothing else is shown. The build's
+    // setting (PELLAMO_DISTRIBUTION_PACKAGE) until changed.
+    void setNotifyOnly(bool notifyOnly) { m_notifyOnly = notifyOnly; }
+    bool isNotifyOnly() const { return m_notifyOnly; }
+
     // 0 when the server's version equals ours, 76 when it is newer, 77 when
     // it is older; otherwise the failure of getLatestVersion.
     int checkUpdates(unsigned& latest);
@@ -145,6 +152,7 @@ private:
     qn::update::Bytes m_signingKey;
     bool m_acceptUnsigned = qn::update::buildAcceptsUnsignedPackages();
     bool m_testKeyAllowed = qn::update::isDevelopmentBuild();
+    bool m_notifyOnly = qn::update::buildLeavesUpdatesToPackageManager();
     InstallCheckpoint m_checkpoint;
     // Set through the app-info listener from whichever thread sets them.
     std::atomic<tesel::eQuorinType> m_type{tesel::QN_UNSPECIFIED};

@@ -60,5 +60,8 @@ UPD_QN_API bool buildAcceptsUnsignedPackages();
 UPD_QN_API const Bytes& repositoryTestKey();
 // Whether this is a development build (PELLAMO_DEVELOPMENT_BUILD).
 UPD_QN_API bool isDevelopmentBuild();
+// Whether a distribution's package manager updates the program
+// (PELLAMO_DISTRIBUTION_PACKAGE): the agent then only tells of a newer version.
+UPD_QN_API bool buildLeavesUpdatesToPackageManager();
 
 }  // namespace qn::update

@@ -101,6 +101,7 @@ struct AgentSetup {
         agent.setSigningKey(update_keys::signingKey());
         agent.setAcceptUnsigned(false);
         agent.setTestKeyAllowed(true);
+        agent.setNotifyOnly(false);  // the self-update, whatever the build
     }
 };
 
