@@ -131,13 +131,3 @@ export async function trustedRoots() {
   }
   return out;
 }
-
-/** The facts the local system publishes beside the page (version, addresses), if any. */
-export async function about() {
-  try {
-    const res = await fetch('about.json', { cache: 'no-store' });
-    return res.ok ? await res.json() : {};
-  } catch {
-    return {};
-  }
-}

@@ -1,15 +1,18 @@
 // The demo cabinet: a page that does what a CA cabinet does, built on the
 // client library only.
 import {
-  CSP_NAMES, CardField, PacketType, PellamoClient, PellamoError, PellamoUnreachableError,
+  CSP_NAMES, PacketType, PellamoBlockedError, PellamoClient, PellamoError, PellamoProtocolError,
+  PellamoUnreachableError, PellamoVersionError,
 } from './pellamo-client.js';
-import { CaError, about, issueEnvelope, postPacket, trustedRoots } from './ca.js';
+import { CaError, issueEnvelope, postPacket, trustedRoots } from './ca.js';
 
 const $ = (id) => document.getElementById(id);
 const params = new URLSearchParams(location.search);
 const pellamo = new PellamoClient({ url: params.get('service') ?? 'ws://127.0.0.1:3000/' });
 // The kinds the CA's software provider offers here.
 const OFFERED_CSPS = [80, 81, 75, 77, 78, 2];
+// The oldest program this page works with.
+const MINIMUM_VERSION = '1.01.276';
 const state = { envelopeId: null, card: null, certificates: [], selected: null };
 
 // ------------------------------------------------------------------ helpers
@@ -25,14 +28,35 @@ function showBanner(title, text) {
   $('banner-title').textContent = title;
   $('banner-text').textContent = text;
   $('banner').hidden = false;
+  delete $('banner').dataset.kind;
+}
+
+function notConnected() {
+  $('fact-service').textContent = 'не подключена';
+  $('fact-service').className = 'bad';
 }
 
 // Every error is shown with the catalog's text; an unreachable program gets
 // the explanation of what the user can do.
 async function explain(error) {
-  if (error instanceof PellamoUnreachableError) {
-    $('fact-service').textContent = 'не подключена';
-    $('fact-service').className = 'bad';
+  if (error instanceof PellamoBlockedError) {
+    notConnected();
+    showBanner('Браузер блокирует подключение к программе Pellamo',
+      'Программе нужно разрешение браузера на доступ к приложениям на этом устройстве. Нажмите значок настроек ' +
+      'сайта слева от адреса страницы, разрешите «Приложения на этом устройстве» (в других версиях — «Доступ к ' +
+      'локальной сети») и нажмите «Подключиться снова». Организация может разрешить адрес кабинета заранее, для ' +
+      'всех сотрудников: политикой браузера LoopbackNetworkAllowedForUrls (в прежних версиях ' +
+      'LocalNetworkAccessAllowedForUrls) со списком адресов кабинета.');
+    $('banner').dataset.kind = 'blocked';
+    log(error.message, 'error');
+  } else if (error instanceof PellamoVersionError) {
+    showBanner('Обновите программу Pellamo',
+      `Установлена версия ${error.installed}, кабинету нужна версия ${error.required} или новее. ` +
+      'Обновите программу (меню значка в области уведомлений) и нажмите «Подключиться снова».');
+    $('banner').dataset.kind = 'version';
+    log(error.message, 'error');
+  } else if (error instanceof PellamoUnreachableError) {
+    notConnected();
     showBanner('Программа Pellamo недоступна',
       'Запустите программу Pellamo на этом компьютере. Если она запущена, разрешите странице подключение к ' +
       'программам на этом устройстве (значок в адресной строке) или обратитесь в УЦ: адрес кабинета должен ' +
@@ -42,7 +66,7 @@ async function explain(error) {
     log(`команда ${error.command}: ошибка ${error.code}: ${error.text}`, 'error');
     showBanner(`Ошибка ${error.code}`, error.text);
   } else if (error instanceof CaError) {
-    const text = await pellamo.errorText(error.code).catch(() => error.message);
+    const text = await pellamo.errorText(error.code);
     log(`УЦ: ошибка ${error.code}: ${text} (${error.message})`, 'error');
     showBanner(`Ошибка УЦ ${error.code}`, text);
   } else {
@@ -93,8 +117,13 @@ const subjectWords = ['Юридическое лицо', 'Физическое �
 // --------------------------------------------------------------- the steps
 
 async function connectAndShowFacts() {
-  const facts = await about();
-  $('fact-version').textContent = facts.version ?? '—';
+  try {
+    const status = await pellamo.requireVersion({ minimum: MINIMUM_VERSION });
+    $('fact-version').textContent = status.version;
+  } catch (e) {
+    // A program from before the status check still serves the commands.
+    if (!(e instanceof PellamoProtocolError)) throw e;
+  }
   await pellamo.connect();
   $('fact-service').textContent = 'подключена';
   $('fact-service').className = 'good';
@@ -106,14 +135,14 @@ async function connectAndShowFacts() {
 async function openEnvelope() {
   const id = $('envelope-id').value.trim();
   const pin = $('envelope-pin').value.trim();
-  await pellamo.setEnvelopePin(pin);
-  const card = await pellamo.openEnvelope(id);
+  await pellamo.setEnvelopePin({ pin });
+  const card = await pellamo.openEnvelope({ envelopeId: id });
   log(`конверт ${id} открыт: ${card.companyName || card.surname}`);
   state.envelopeId = id;
   state.card = card;
   // The card is kept in the program under the envelope's key, so that the
   // page can change it field by field.
-  await pellamo.createPartnerCard(id);
+  await pellamo.createPartnerCard({ key: id });
   showCard(card);
   cspOptions($('request-csp'), card.csp);
   cspOptions($('card-csp'), card.csp);
@@ -163,20 +192,20 @@ async function saveCard() {
   const form = $('card-edit');
   let changed = 0;
   for (const input of form.querySelectorAll('input[data-field]')) {
-    await pellamo.setCardField(key, PacketType.card, Number(input.dataset.field), input.value);
+    await pellamo.setCardField({ key, packetType: PacketType.card, field: Number(input.dataset.field), value: input.value });
     if (input.name in state.card) state.card[input.name] = input.value;
     else state.card.address[input.name] = input.value;
     changed += 1;
   }
-  await pellamo.setRequestedCSP(key, PacketType.card, Number($('card-csp').value));
+  await pellamo.setRequestedCSP({ key, packetType: PacketType.card, csp: Number($('card-csp').value) });
   for (const box of document.querySelectorAll('.purposes input')) {
-    await pellamo.setExtraPurpose(key, PacketType.card, box.value, box.checked ? 1 : 0);
+    await pellamo.setExtraPurpose({ key, packetType: PacketType.card, oid: box.value, add: box.checked });
   }
   const file = $('attachment-file').files[0];
   if (file) {
     const contents = new Uint8Array(await file.arrayBuffer());
     const docType = Number($('attachment-type').value);
-    await pellamo.attachDocument(key, PacketType.card, docType, file.name, contents);
+    await pellamo.attachDocument({ key, packetType: PacketType.card, docType, fileName: file.name, contents });
     state.card.attachments.push({ docType, fileName: file.name, contents });
     $('attachment-file').value = '';
     log(`документ ${file.name} приложен (${contents.length} байт)`);
@@ -203,21 +232,23 @@ async function requestCertificate() {
   const list = $('request-progress');
   list.replaceChildren();
   const csp = Number($('request-csp').value);
-  await step(list, `Криптопровайдер: ${CSP_NAMES[csp]}`, () => pellamo.setRequestedCSP(state.envelopeId, PacketType.card, csp));
-  const req = await step(list, 'Создание ключа и запроса PKCS#10', () => pellamo.requestCertificate($('request-container').value));
+  await step(list, `Криптопровайдер: ${CSP_NAMES[csp]}`, () =>
+    pellamo.setRequestedCSP({ key: state.envelopeId, packetType: PacketType.card, csp }));
+  const req = await step(list, 'Создание ключа и запроса PKCS#10', () =>
+    pellamo.requestCertificate({ container: $('request-container').value }));
   log(`запрос готов: контейнер ${req.container}, пакет ${req.packet.length} байт`);
   const uuid = await step(list, 'Отправка запроса в УЦ', () => postPacket('/api/client/setRequestToCert', req.packet));
   log(`УЦ принял запрос, ответ ${uuid}`);
   await step(list, 'Получение и установка сертификата', () =>
-    untilAnswered(() => pellamo.installReleasedCertificate(uuid, req.container, req.csp)));
+    untilAnswered(() => pellamo.installReleasedCertificate({ uuid, container: req.container, csp: req.csp })));
   log('сертификат установлен в контейнер и в личное хранилище', 'good');
   await listCertificates();
   $('certs').scrollIntoView({ behavior: 'smooth' });
 }
 
 async function listCertificates() {
-  await pellamo.setRootCACerts(await trustedRoots());
-  await pellamo.setCertStore(0);
+  await pellamo.setRootCACerts({ roots: await trustedRoots() });
+  await pellamo.setCertStore({ store: 0 });
   const certs = await pellamo.listCertificates();
   state.certificates = certs;
   const rows = certs.map((c) => {
@@ -247,7 +278,7 @@ async function listCertificates() {
 }
 
 async function authenticate(cert) {
-  const auth = await pellamo.authenticate(cert.index);
+  const auth = await pellamo.authenticate({ index: cert.index });
   state.selected = cert;
   const csp = await pellamo.getCurrentCSP();
   $('fact-csp').textContent = `${CSP_NAMES[csp] ?? 'неизвестен'} (${csp})`;
@@ -274,7 +305,7 @@ async function renew() {
   log(`продление: старый контейнер ${r.oldContainer}, новый ${r.newContainer}`);
   const uuid = await step(list, 'Отправка запроса в УЦ', () => postPacket('/api/client/setRequestProlongKey', r.packet));
   await step(list, 'Получение и установка нового сертификата', () => untilAnswered(() =>
-    pellamo.installRenewedCertificate(uuid, r.oldContainer, r.newContainer, r.csp)));
+    pellamo.installRenewedCertificate({ uuid, oldContainer: r.oldContainer, newContainer: r.newContainer, csp: r.csp })));
   log('новый сертификат установлен', 'good');
   await listCertificates();
 }
@@ -282,7 +313,7 @@ async function renew() {
 // The partner card kept in the program goes to the CA as a card registration,
 // signed with the key of the certificate the user logged in with.
 async function registerCard() {
-  const packet = await pellamo.buildPartnerCard(state.envelopeId);
+  const packet = await pellamo.buildPartnerCard({ key: state.envelopeId });
   const uuid = await postPacket('/api/partner/setClientInfo', packet);
   log(`карточка отправлена в УЦ (${packet.length} байт), ответ ${uuid}`, 'good');
 }

@@ -3,7 +3,7 @@ import assert from 'node:assert/strict';
 import fs from 'node:fs';
 import { describe, test } from 'node:test';
 import {
-  COMMANDS, PellamoProtocolError, Writer, decodeCard, decodePayload, decodeReply, describeStatus,
+  COMMANDS, PellamoProtocolError, Writer, compareVersions, decodeCard, decodeCp1251, encodeCp1251, statusUrlOf, decodePayload, decodeReply, describeStatus,
   emptyCard, encodeCard, encodePayload, encodeRequest, isAcceptableStatus,
 } from '../pellamo-client.js';
 import { docPath, renderReference, splice } from '../tools/protocol-doc.mjs';
@@ -91,6 +91,15 @@ describe('client card', () => {
     }
   });
 
+  test('Windows-1251 decodes as the browsers do, and every byte encodes back to itself', () => {
+    const all = Uint8Array.from({ length: 256 }, (_, i) => i);
+    const text = decodeCp1251(all);
+    assert.equal(text, new TextDecoder('windows-1251').decode(all));
+    assert.deepEqual(encodeCp1251(text), all);
+    // Characters the code page lacks become '?', one per character (not per UTF-16 unit).
+    assert.deepEqual([...encodeCp1251('\uFFFD€😀Ё')], [0x3f, 0x88, 0x3f, 0xa8]);
+  });
+
   test('texts are cut at their first zero byte', () => {
     assert.equal(decodeCard(encodeCard({ ...card, inn: '5032149676\0junk' }, { form: 'web' })).inn, '5032149676');
   });
@@ -101,6 +110,12 @@ describe('command payloads', () => {
     assert.equal(hex(encodePayload(40, { key: 'k', packetType: 1, field: 4, value: 5 })), '010000006b' + '01000000' + '04000000' + '05000000');
     assert.equal(hex(encodePayload(40, { key: 'k', packetType: 1, field: 9, value: 'Я' })), '010000006b' + '01000000' + '09000000' + '02000000d0af');
     assert.equal(hex(encodePayload(54, { key: '', packetType: 7, csp: -2 })), '00000000' + '07000000' + 'feffffff');
+  });
+
+  test('command 56 takes its flag as a boolean, written as a u32', () => {
+    assert.equal(hex(encodePayload(56, { key: '', packetType: 1, oid: '1', add: true })).slice(-8), '01000000');
+    assert.equal(hex(encodePayload(56, { key: '', packetType: 1, oid: '1', add: false })).slice(-8), '00000000');
+    assert.throws(() => encodePayload(56, { key: '', packetType: 1, oid: '1', add: 1 }), /add: expected true or false/);
   });
 
   test('a missing argument is refused before anything is sent', () => {
@@ -141,4 +156,13 @@ describe('command payloads', () => {
 test('docs/protocol.md carries the reference generated from the command table', () => {
   const doc = fs.readFileSync(docPath, 'utf8');
   assert.equal(doc, splice(doc, renderReference()), 'run: node web/tools/protocol-doc.mjs');
+});
+
+test('versions compare number by number; the status address follows the service address', () => {
+  assert.equal(compareVersions('1.01.276', '1.1.276'), 0);
+  assert.equal(compareVersions('1.01.276', '1.01.300'), -1);
+  assert.equal(compareVersions('1.10.0', '1.9.999'), 1);
+  assert.equal(compareVersions('2', '1.99.99'), 1);
+  assert.equal(statusUrlOf('ws://127.0.0.1:3000/'), 'http://127.0.0.1:3000/status');
+  assert.equal(statusUrlOf('wss://localhost:3001/any/path?x=1'), 'https://localhost:3001/status');
 });
