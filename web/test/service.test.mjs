@@ -60,6 +60,32 @@ describe('service basics', () => {
     assert.equal(typeof (await client.getCurrentCSP()), 'number');
   });
 
+  test('GET /status: the program, its version and its transport server; CORS for allowed origins only', async (t) => {
+    const status = await client.status();
+    assert.equal(status.product, 'Pellamo');
+    assert.match(status.version, /^\d+\.\d\d\.\d{3}$/);
+    assert.equal(status.listen, 'ws://127.0.0.1:3000');
+    if (external) return;
+    assert.equal(status.transportServer, true);
+    const allowed = await fetch(client.statusUrl, { headers: { Origin: ALLOWED } });
+    assert.equal(allowed.status, 200);
+    assert.equal(allowed.headers.get('access-control-allow-origin'), ALLOWED);
+    assert.match(allowed.headers.get('content-type'), /^application\/json/);
+    assert.equal(allowed.headers.get('cache-control'), 'no-store');
+    assert.deepEqual(await allowed.json(), status);
+    const foreign = await fetch(client.statusUrl, { headers: { Origin: 'http://evil.example' } });
+    assert.equal(foreign.status, 403);
+    assert.equal(foreign.headers.get('access-control-allow-origin'), null);
+    const preflight = await fetch(client.statusUrl, {
+      method: 'OPTIONS',
+      headers: { Origin: ALLOWED, 'Access-Control-Request-Method': 'GET', 'Access-Control-Request-Private-Network': 'true' },
+    });
+    assert.equal(preflight.status, 204);
+    assert.equal(preflight.headers.get('access-control-allow-origin'), ALLOWED);
+    assert.equal(preflight.headers.get('access-control-allow-private-network'), 'true');
+    await assert.rejects(client.requireVersion({ minimum: '99.0.0' }), (e) => e.code === 'VERSION');
+  });
+
   test('a refused origin and a closed port are "not reachable", distinct from command errors', async (t) => {
     if (external) return t.skip('needs the service started here');
     const foreign = new PellamoClient({ createSocket: (url) => new WebSocket(url, { origin: 'http://evil.example' }) });
@@ -97,9 +123,9 @@ describe('certificate cycle through the library', () => {
     if (!peer) return t.skip('needs the local CA');
     if (!(await available(t, 120))) return;
     await peer.control(`envelope/${id}?password=${pin}&kind=80`, encodeCard(card, { form: 'ca' }));
-    await assert.rejects(client.openEnvelope('12345'), (e) => e instanceof PellamoError && e.code === 61);
-    await client.setEnvelopePin(pin);
-    const back = await client.openEnvelope(id);
+    await assert.rejects(client.openEnvelope({ envelopeId: '12345' }), (e) => e instanceof PellamoError && e.code === 61);
+    await client.setEnvelopePin({ pin });
+    const back = await client.openEnvelope({ envelopeId: id });
     assert.equal(back.companyName, 'ООО «Ромашка»');
     assert.equal(back.csp, 80);
     assert.deepEqual(back.purposes, ['1.2.643.6.7']);
@@ -110,26 +136,26 @@ describe('certificate cycle through the library', () => {
   test('request, post to the CA, install, list, authenticate', async (t) => {
     if (!peer) return t.skip('needs the local CA');
     if (!(await available(t, 122)) || !(await available(t, 22))) return;
-    await client.createPartnerCard(id);
+    await client.createPartnerCard({ key: id });
     await client.setCardField({ key: id, packetType: PacketType.card, field: CardField.surname, value: 'Петров' });
-    await client.setRequestedCSP(id, PacketType.card, 80);
-    request = await client.requestCertificate(`lib-${id}`);
+    await client.setRequestedCSP({ key: id, packetType: PacketType.card, csp: 80 });
+    request = await client.requestCertificate({ container: `lib-${id}` });
     assert.equal(request.envelopeId, id);
     assert.ok(request.packet.length > 100);
     const posted = await peer.post('/api/client/setRequestToCert', request.packet);
     assert.equal(posted.status, 200);
     const uuid = posted.body.subarray(17).toString('latin1');
-    await client.installReleasedCertificate(uuid, request.container, request.csp);
+    await client.installReleasedCertificate({ uuid, container: request.container, csp: request.csp });
 
     const roots = Buffer.alloc(4);  // no trusted roots: every certificate is listed as untrusted
-    await client.setRootCACerts(roots);
-    await client.setCertStore(CertStore.personal);
+    await client.setRootCACerts({ roots });
+    await client.setCertStore({ store: CertStore.personal });
     const list = await client.listCertificates();
     assert.equal(list.length, 1);
     assert.equal(list[0].acceptable, false);
-    const auth = await client.authenticate(list[0].index);
+    const auth = await client.authenticate({ index: list[0].index });
     assert.equal(auth.signature.length, 64);
     assert.equal(auth.signed.length, 4 + auth.certificate.length + 64);
-    await assert.rejects(client.authenticate(7), (e) => e instanceof PellamoError && e.code === 40 && e.text.length > 0);
+    await assert.rejects(client.authenticate({ index: 7 }), (e) => e instanceof PellamoError && e.code === 40 && e.text.length > 0);
   });
 });
