@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "app/Deployment.h"
+#include "app/ProgramLog.h"
 #include "app/Settings.h"
 #include "app/UpdateModule.h"
 #include "core/AppInfo.h"
@@ -65,6 +66,7 @@ int VUzeVorido::init() {
     qn::crypto::ControllerPKIClient::instance().setTrustedCAFingerprints(std::move(trustedCA));
 
     const int settings = loadSettings();
+    app::logStartLine();
     if (settings != ERR_OK) return settings;
 
     bool handled = false;

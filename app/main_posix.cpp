@@ -5,7 +5,9 @@
 #include <iostream>
 #include <thread>
 
+#include "app/InstanceGuard.h"
 #include "app/MainLoop.h"
+#include "app/ProgramLog.h"
 #include "app/TerminalMenu.h"
 #include "app/VUzeVorido.h"
 #include "core/eQuorinType.h"
@@ -20,6 +22,11 @@ int main() {
     // Before any thread exists, so that every thread inherits the setup.
     platform::prepareTerminationWait();
     platform::tuneAllocatorForLargeMessages();
+    app::startLog();
+    if (!app::takeInstanceLock()) {
+        app::stopLog();
+        return ERR_OK;
+    }
 
     std::thread([] {
         platform::waitForTerminationRequest();
@@ -34,6 +41,7 @@ int main() {
     const int started = application.start();
     if (started != ERR_OK) {
         msgError(nullptr, started, tesel::QN_PLUGIN);
+        app::stopLog();
         return started;
     }
 

@@ -2,6 +2,8 @@
 // and its menu; the start sequence runs before the icon appears.
 #include <cstring>
 
+#include "app/InstanceGuard.h"
+#include "app/ProgramLog.h"
 #include "app/SettingsDialog_win.h"
 #include "app/VUzeVorido.h"
 #include "app/resource.h"
@@ -73,6 +75,13 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE /*previous*/, LPSTR /*commandLi
     // Before anything can load a library by name: a file of that name in
     // the current or the program's folder must not be picked up.
     platform::restrictLibrarySearch();
+    // A GUI program's standard error leads nowhere: the log is where a
+    // person finds what the program said.
+    app::startLog();
+    if (!app::takeInstanceLock()) {
+        app::stopLog();
+        return ERR_OK;
+    }
     LoadStringW(instance, IDS_APP_TITLE, g_title, kMaxLoadString);
     LoadStringW(instance, IDC_PELLAMO, g_windowClass, kMaxLoadString);
     MyRegisterClass(instance);
@@ -80,6 +89,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE /*previous*/, LPSTR /*commandLi
     const int started = InitInstance(instance, showCommand);
     if (started != ERR_OK) {
         msgError(nullptr, started, tesel::QN_PLUGIN);
+        app::stopLog();
         return started;
     }
 
@@ -88,6 +98,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE /*previous*/, LPSTR /*commandLi
         TranslateMessage(&message);
         DispatchMessageW(&message);
     }
+    app::stopLog();
     return static_cast<int>(message.wParam);
 }
 
