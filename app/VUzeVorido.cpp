@@ -7,6 +7,7 @@
 
 #include "app/Deployment.h"
 #include "app/ProgramLog.h"
+#include "app/ServiceStatus.h"
 #include "app/Settings.h"
 #include "app/UpdateModule.h"
 #include "core/AppInfo.h"
@@ -80,5 +81,6 @@ int VUzeVorido::init() {
     m_server.setProccessFunction(&processPacket);
     m_server.setAllowedOrigins(COriginAllowList::parse(deployment::allowedOrigins()));
     m_server.setListenAddress(deployment::listenAddress());
+    m_server.setStatusFunction(&service_status::currentStatusJson);
     return m_server.start();
 }

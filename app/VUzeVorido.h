@@ -16,6 +16,8 @@ public:
     void setMainWnd(HWND window) { m_mainWnd = window; }
     HINSTANCE getInstance() const { return m_instance; }
     HWND getMainWnd() const { return m_mainWnd; }
+    // The service, for start-up code that installs its handlers before start().
+    CWebSocketServer& getServer() { return m_server; }
 
     // Runs init() and returns its result.
     int start();

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdint>
+#include <cstring>
 #include <exception>
 #include <limits>
 #include <memory>
@@ -20,10 +21,12 @@
 #include <boost/asio/dispatch.hpp>
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/post.hpp>
 #include <boost/asio/steady_timer.hpp>
 #include <boost/asio/strand.hpp>
 #include <boost/beast/core/bind_handler.hpp>
 #include <boost/beast/core/flat_buffer.hpp>
+#include <boost/beast/core/tcp_stream.hpp>
 #include <boost/beast/http/empty_body.hpp>
 #include <boost/beast/http/parser.hpp>
 #include <boost/beast/http/read.hpp>
@@ -32,7 +35,10 @@
 #include <boost/beast/websocket/rfc6455.hpp>
 #include <boost/beast/websocket/stream.hpp>
 
+#include "platform/peerowner.h"
 #include "platform/sockets.h"
+#include "server/CommandWorkers.h"
+#include "server/PeerAdmission.h"
 
 namespace {
 
@@ -55,53 +61,92 @@ constexpr int kBindAttempts = 3;
 constexpr std::chrono::milliseconds kBindRetryDelay{1000};
 // The handshake request is small; anything larger is not a browser's.
 constexpr std::uint32_t kHandshakeHeaderLimit = 16 * 1024;
-// How much of a refused origin the error stream shows.
-constexpr std::size_t kShownOriginLimit = 256;
+// Workers that ran a command stay this long for the next one.
+constexpr std::chrono::seconds kWorkerIdleLifetime{30};
 
-using AllowList = std::shared_ptr<const COriginAllowList>;
+// What every session of one service shares.
+struct Service {
+    ProcessFunction processor = nullptr;
+    COriginAllowList origins;
+    std::function<std::string()> status;
+    ServiceLimits limits;
+    std::unique_ptr<CommandWorkers> workers;
+    std::atomic<std::size_t> connections{0};
+    std::atomic<std::size_t> messageBytes{0};  // held by messages of all connections
+};
+using ServicePtr = std::shared_ptr<Service>;
 
-// A refused origin as one line: bytes that could break the line or the
-// terminal are shown as \xNN, and an overlong value is cut.
-void reportRefusedOrigin(std::string_view origin) {
-    std::string line = "origin refused: ";
-    static constexpr char kHex[] = "0123456789abcdef";
-    for (std::size_t i = 0; i < origin.size() && i < kShownOriginLimit; ++i) {
-        const auto c = static_cast<unsigned char>(origin[i]);
-        if (c < 0x20 || c >= 0x7f || c == '\\') {
-            line += "\\x";
-            line += kHex[c >> 4];
-            line += kHex[c & 0xf];
-        } else {
-            line += static_cast<char>(c);
-        }
+platform::TcpEndpoint toPlatform(const tcp::endpoint& e) {
+    platform::TcpEndpoint out;
+    out.port = e.port();
+    if (e.address().is_v4()) {
+        const auto bytes = e.address().to_v4().to_bytes();
+        std::memcpy(out.address, bytes.data(), 4);
+    } else {
+        const auto bytes = e.address().to_v6().to_bytes();
+        std::memcpy(out.address, bytes.data(), 16);
+        out.v6 = true;
     }
-    if (origin.size() > kShownOriginLimit) line += "...";
-    line += "\n";
-    std::fwrite(line.data(), 1, line.size(), stderr);
-    // The Windows C runtime buffers stderr when it is a pipe or a file.
-    std::fflush(stderr);
+    return out;
 }
 
-// One connection: handshake, then read one message, process it, write the
-// reply, read the next. Every handler runs on the strand that is the stream's
-// executor, so one connection never has two messages in processing. The
-// session lives as long as one of its operations is pending.
-class session : public std::enable_shared_from_this<session> {
+// A share of the service's message memory, given back when dropped.
+class MessageBudget {
 public:
-    session(tcp::socket&& socket, ProcessFunction processor, AllowList origins)
-        : m_ws(std::move(socket)), m_processor(processor), m_origins(std::move(origins)) {}
+    explicit MessageBudget(ServicePtr service) : m_service(std::move(service)) {}
+    ~MessageBudget() { set(0); }
+    MessageBudget(const MessageBudget&) = delete;
+    MessageBudget& operator=(const MessageBudget&) = delete;
 
-    void run() {
-        net::dispatch(m_ws.get_executor(),
-                      beast::bind_front_handler(&session::on_run, shared_from_this()));
+    // Makes this connection's share `bytes`; false (and unchanged) when that
+    // would pass the service's cap.
+    bool set(std::size_t bytes) {
+        auto& total = m_service->messageBytes;
+        if (bytes > m_held) {
+            const std::size_t more = bytes - m_held;
+            std::size_t now = total.load();
+            do {
+                if (now > m_service->limits.messageMemoryCap || more > m_service->limits.messageMemoryCap - now)
+                    return false;
+            } while (!total.compare_exchange_weak(now, now + more));
+        } else {
+            total -= m_held - bytes;
+        }
+        m_held = bytes;
+        return true;
     }
 
 private:
+    ServicePtr m_service;
+    std::size_t m_held = 0;
+};
+
+// One connection: handshake, then read one message, process it on a worker,
+// write the reply, read the next. Every handler runs on the strand that is the
+// stream's executor, so one connection never has two messages in processing.
+// The session lives as long as one of its operations (or its command) is
+// pending; it holds one of the service's connection places until it ends.
+class session : public std::enable_shared_from_this<session> {
+public:
+    session(tcp::socket&& socket, ServicePtr service)
+        : m_ws(std::move(socket)), m_service(std::move(service)), m_budget(m_service) {}
+
+    ~session() { --m_service->connections; }
+
+    void run() {
+        net::dispatch(m_ws.get_executor(), beast::bind_front_handler(&session::on_run, shared_from_this()));
+    }
+
+private:
+    beast::tcp_stream& stream() { return m_ws.next_layer(); }
+
     void on_run() {
+        m_handshakeDeadline = std::chrono::steady_clock::now() + m_service->limits.handshakeTimeout;
+        stream().expires_at(m_handshakeDeadline);
         // The upgrade request is read first so that its Origin can be checked
         // before the connection becomes a WebSocket.
         m_parser.header_limit(kHandshakeHeaderLimit);
-        http::async_read(m_ws.next_layer(), m_buffer, m_parser,
+        http::async_read(stream(), m_buffer, m_parser,
                          beast::bind_front_handler(&session::on_request, shared_from_this()));
     }
 
@@ -112,33 +157,98 @@ private:
         }
         const auto& request = m_parser.get();
         // A page's handshake always names its origin; a local program's
-        // usually does not, and is served as before.
+        // usually does not, and is served only to this user's programs.
         const auto origin = request.find(http::field::origin);
-        if (origin != request.end()) {
+        const bool hasOrigin = origin != request.end();
+        if (hasOrigin) {
             const std::string_view value(origin->value().data(), origin->value().size());
-            if (!m_origins->isAllowed(value)) {
-                reportRefusedOrigin(value);
-                refuse(request.version());
+            if (!m_service->origins.isAllowed(value)) {
+                peer_admission::report(peer_admission::refusedOriginLine(value));
+                refuse(request.version(), "Forbidden: origin not allowed\n");
+                return;
+            }
+        } else {
+            beast::error_code endpointError;
+            const auto local = stream().socket().local_endpoint(endpointError);
+            const auto remote = endpointError ? tcp::endpoint{} : stream().socket().remote_endpoint(endpointError);
+            if (endpointError) return;  // the peer is gone already
+            const std::string why = peer_admission::refusalWithoutOrigin(toPlatform(local), toPlatform(remote));
+            if (!why.empty()) {
+                peer_admission::report(why);
+                refuse(request.version(), "Forbidden: not a program of this user\n");
                 return;
             }
         }
+        if (!websocket::is_upgrade(request) && isStatusRequest(request)) {
+            answerStatus(request, hasOrigin ? std::string(origin->value()) : std::string());
+            return;
+        }
+        // The rest of the handshake keeps the deadline; after it the
+        // WebSocket layer watches the connection.
+        stream().expires_never();
+        websocket::stream_base::timeout handshakeOnly;
+        handshakeOnly.handshake_timeout =
+            std::max<std::chrono::steady_clock::duration>(std::chrono::milliseconds{1},
+                                                          m_handshakeDeadline - std::chrono::steady_clock::now());
+        handshakeOnly.idle_timeout = websocket::stream_base::none();
+        handshakeOnly.keep_alive_pings = false;
+        m_ws.set_option(handshakeOnly);
         // Compression stays off.
         m_ws.async_accept(request, beast::bind_front_handler(&session::on_accept, shared_from_this()));
     }
 
+    bool isStatusRequest(const http::request<http::empty_body>& request) const {
+        if (!m_service->status) return false;
+        if (request.method() != http::verb::get && request.method() != http::verb::options) return false;
+        const std::string_view target(request.target().data(), request.target().size());
+        return target.substr(0, target.find('?')) == "/status";
+    }
+
+    // The program's status as JSON; for a page, with the headers that let
+    // its script read it.
+    void answerStatus(const http::request<http::empty_body>& request, const std::string& origin) {
+        const bool preflight = request.method() == http::verb::options;
+        auto response = std::make_shared<http::response<http::string_body>>(
+            preflight ? http::status::no_content : http::status::ok, request.version());
+        if (!origin.empty()) {
+            response->set(http::field::access_control_allow_origin, origin);
+            response->set(http::field::vary, "Origin");
+            if (preflight) {
+                response->set(http::field::access_control_allow_methods, "GET");
+                response->set("Access-Control-Allow-Private-Network", "true");
+                response->set(http::field::access_control_max_age, "600");
+            }
+        }
+        response->set(http::field::cache_control, "no-store");
+        if (!preflight) {
+            response->set(http::field::content_type, "application/json");
+            try {
+                response->body() = m_service->status();
+            } catch (...) {
+                response->result(http::status::internal_server_error);
+                response->set(http::field::content_type, "text/plain");
+                response->body() = "status unavailable\n";
+            }
+        }
+        respond(std::move(response));
+    }
+
     // 403 without an upgrade, then the connection is closed.
-    void refuse(unsigned version) {
+    void refuse(unsigned version, const char* text) {
         auto response = std::make_shared<http::response<http::string_body>>(http::status::forbidden, version);
         response->set(http::field::content_type, "text/plain");
-        response->body() = "Forbidden: origin not allowed\n";
+        response->body() = text;
+        respond(std::move(response));
+    }
+
+    void respond(std::shared_ptr<http::response<http::string_body>> response) {
         response->keep_alive(false);
         response->prepare_payload();
-        http::async_write(m_ws.next_layer(), *response,
-                          [self = shared_from_this(), response](beast::error_code, std::size_t) {
-                              beast::error_code ignored;
-                              self->m_ws.next_layer().shutdown(tcp::socket::shutdown_both, ignored);
-                              self->m_ws.next_layer().close(ignored);
-                          });
+        http::async_write(stream(), *response, [self = shared_from_this(), response](beast::error_code, std::size_t) {
+            beast::error_code ignored;
+            self->stream().socket().shutdown(tcp::socket::shutdown_both, ignored);
+            self->stream().close();
+        });
     }
 
     void on_accept(beast::error_code ec) {
@@ -150,10 +260,36 @@ private:
         do_read();
     }
 
+    // While the page is waiting to send, a silent peer is pinged and, when
+    // it stays silent, dropped; while its command runs, nothing is expected
+    // of it.
+    void watchPeer(bool on) {
+        websocket::stream_base::timeout t;
+        t.handshake_timeout = m_service->limits.handshakeTimeout;  // the closing handshake
+        if (on) {
+            t.idle_timeout = m_service->limits.pingAfter * 2;
+            t.keep_alive_pings = true;
+        } else {
+            t.idle_timeout = websocket::stream_base::none();
+            t.keep_alive_pings = false;
+        }
+        m_ws.set_option(t);
+    }
+
     void do_read() {
+        watchPeer(true);
+        if (!reserve(kFirstReadBytes)) return;
         m_message.resize(kFirstReadBytes);
         m_received = 0;
         read_more();
+    }
+
+    // Counts `bytes` as this connection's message memory; false, after one
+    // line on the error stream, when the service's cap would be passed.
+    bool reserve(std::size_t bytes) {
+        if (m_budget.set(bytes)) return true;
+        CWebSocketServer::fail(beast::error_code(ENOMEM, beast::generic_category()), "read");
+        return false;  // the connection ends
     }
 
     // The message is read straight into the blob that the command is given.
@@ -172,8 +308,10 @@ private:
             // not by one frame.
             const std::size_t grown = std::min<std::size_t>(m_message.getSize() + m_message.getSize() / 2,
                                                             std::numeric_limits<std::uint32_t>::max());
+            const std::size_t size = std::max(need, grown);
+            if (!reserve(size)) return;
             try {
-                m_message.resize(static_cast<unsigned>(std::max(need, grown)));
+                m_message.resize(static_cast<unsigned>(size));
             } catch (const std::bad_alloc&) {
                 CWebSocketServer::fail(beast::error_code(ENOMEM, beast::generic_category()), "read");
                 return;  // no memory for the message: the connection ends
@@ -197,45 +335,62 @@ private:
         if (m_received == 0)
             return;  // an empty message ends the connection
         m_ws.binary(m_ws.got_binary());
+        watchPeer(false);
 
-        tesel::CBlob request = std::move(m_message);
-        request.resize(m_received);
-        tesel::CBlob reply;
-        int result;
-        try {
-            result = m_processor(request, reply);
-        } catch (...) {
-            result = 1;  // a failed command must not take the I/O thread down
-        }
-        if (result != 0)
-            return;
+        auto request = std::make_shared<tesel::CBlob>(std::move(m_message));
+        request->resize(m_received);
+        m_service->workers->post([self = shared_from_this(), request] {
+            auto reply = std::make_shared<tesel::CBlob>();
+            int result;
+            try {
+                result = self->m_service->processor(*request, *reply);
+            } catch (...) {
+                result = 1;  // a failed command ends only its connection
+            }
+            // The request's memory goes before the reply is written.
+            request->clear();
+            net::post(self->m_ws.get_executor(), [self, result, reply] { self->on_processed(result, reply); });
+        });
+    }
 
-        m_ws.write(net::const_buffer(reply.getData(), reply.getSize()), ec);
-        if (ec)
-            return;  // the peer is gone; the read would only fail as well
+    void on_processed(int result, std::shared_ptr<tesel::CBlob> reply) {
+        if (result != 0) return;
+        if (!reserve(reply->getSize())) return;
+        m_reply = std::move(reply);
+        stream().expires_after(m_service->limits.writeTimeout);
+        m_ws.async_write(net::const_buffer(m_reply->getData(), m_reply->getSize()),
+                         beast::bind_front_handler(&session::on_write, shared_from_this()));
+    }
+
+    void on_write(beast::error_code ec, std::size_t) {
+        stream().expires_never();
+        m_reply.reset();
+        if (ec) return;  // the peer is gone or stopped reading
         do_read();
     }
 
-    websocket::stream<tcp::socket> m_ws;
+    websocket::stream<beast::tcp_stream> m_ws;
+    ServicePtr m_service;
+    MessageBudget m_budget;
     beast::flat_buffer m_buffer;  // the handshake request
-    tesel::CBlob m_message;       // the message being read
-    unsigned m_received = 0;      // bytes of it read so far
     http::request_parser<http::empty_body> m_parser;
-    ProcessFunction m_processor;
-    AllowList m_origins;
+    std::chrono::steady_clock::time_point m_handshakeDeadline;
+    tesel::CBlob m_message;  // the message being read
+    unsigned m_received = 0;  // bytes of it read so far
+    std::shared_ptr<tesel::CBlob> m_reply;  // the reply being written
 };
 
 // Owns the listening socket and keeps exactly one accept pending.
 class listener : public std::enable_shared_from_this<listener> {
 public:
-    listener(net::io_context& ioc, const tcp::endpoint& endpoint, ProcessFunction processor,
-             AllowList origins)
-        : m_ioc(ioc), m_acceptor(ioc), m_retryTimer(ioc), m_processor(processor),
-          m_origins(std::move(origins)) {
+    listener(net::io_context& ioc, const tcp::endpoint& endpoint, ServicePtr service,
+             const std::function<void(unsigned, const std::string&)>& listenFailed)
+        : m_ioc(ioc), m_acceptor(ioc), m_retryTimer(ioc), m_service(std::move(service)) {
         beast::error_code ec;
         m_acceptor.open(endpoint.protocol(), ec);
         if (ec) {
             CWebSocketServer::fail(ec, "open");
+            if (listenFailed) listenFailed(endpoint.port(), ec.message());
             return;
         }
         // Where the system keeps a closed connection's port from being bound
@@ -243,6 +398,7 @@ public:
         // still refused.
         if (platform::rebindNeedsAddressReuse())
             m_acceptor.set_option(net::socket_base::reuse_address(true), ec);
+        platform::makeListenerExclusive(static_cast<std::uintptr_t>(m_acceptor.native_handle()));
 
         for (int attempt = 1; attempt <= kBindAttempts; ++attempt) {
             m_acceptor.bind(endpoint, ec);
@@ -257,6 +413,7 @@ public:
             m_acceptor.listen(net::socket_base::max_listen_connections, ec);
         if (ec) {
             CWebSocketServer::fail(ec, "listen");
+            if (listenFailed) listenFailed(endpoint.port(), ec.message());
             return;
         }
         m_listening = true;
@@ -294,18 +451,33 @@ private:
             m_retryTimer.async_wait([self = shared_from_this()](beast::error_code) { self->do_accept(); });
             return;
         }
+        if (++m_service->connections > m_service->limits.maxConnections) {
+            // Full: this one is closed at once, and said so once per time
+            // the service fills up.
+            --m_service->connections;
+            if (!m_full) {
+                m_full = true;
+                peer_admission::report("connection refused: " + std::to_string(m_service->limits.maxConnections) +
+                                       " connections are open");
+            }
+            beast::error_code ignored;
+            socket.close(ignored);
+            do_accept();
+            return;
+        }
+        if (m_service->connections < m_service->limits.maxConnections) m_full = false;
         beast::error_code ignored;
         socket.set_option(tcp::no_delay(true), ignored);  // replies are small and answered at once
-        std::make_shared<session>(std::move(socket), m_processor, m_origins)->run();
+        std::make_shared<session>(std::move(socket), m_service)->run();
         do_accept();
     }
 
     net::io_context& m_ioc;
     tcp::acceptor m_acceptor;
     net::steady_timer m_retryTimer;
-    ProcessFunction m_processor;
-    AllowList m_origins;
+    ServicePtr m_service;
     bool m_listening = false;
+    bool m_full = false;  // only the accept handler touches it: one accept is pending at a time
 };
 
 void runIoContext(net::io_context& ioc) {
@@ -319,17 +491,18 @@ void runIoContext(net::io_context& ioc) {
     }
 }
 
-void serve(unsigned port, int threads, ProcessFunction processor, std::string listenAddress,
-           AllowList origins) {
+void serve(unsigned port, int threads, std::string listenAddress, ServicePtr service,
+           std::function<void(unsigned, const std::string&)> listenFailed) {
     beast::error_code ec;
     const auto address = net::ip::make_address(listenAddress, ec);
     if (ec) {
         CWebSocketServer::fail(ec, "open");
+        if (listenFailed) listenFailed(port, ec.message());
         return;
     }
     const tcp::endpoint endpoint{address, static_cast<unsigned short>(port)};
     net::io_context ioc{threads};
-    std::make_shared<listener>(ioc, endpoint, processor, std::move(origins))->run();
+    std::make_shared<listener>(ioc, endpoint, service, listenFailed)->run();
 
     // When the listener failed there is no work: every run() returns at once
     // and this thread ends quietly.
@@ -354,21 +527,31 @@ void CWebSocketServer::setProccessFunction(ProcessFunction processor) {
     m_processor = processor;
 }
 
+void CWebSocketServer::setStatusFunction(std::function<std::string()> statusJson) { m_status = std::move(statusJson); }
+
+void CWebSocketServer::setListenFailedHandler(std::function<void(unsigned, const std::string&)> handler) {
+    m_listenFailed = std::move(handler);
+}
+
+void CWebSocketServer::setLimits(const ServiceLimits& limits) { m_limits = limits; }
+
 int CWebSocketServer::start() {
     if (m_processor == nullptr)
         return 1;
-    std::thread(serve, getPluginPort(), m_threads, m_processor, m_listenAddress,
-                std::make_shared<const COriginAllowList>(m_origins))
-        .detach();
+    auto service = std::make_shared<Service>();
+    service->processor = m_processor;
+    service->origins = m_origins;
+    service->status = m_status;
+    service->limits = m_limits;
+    // Each connection has at most one command running: one worker per
+    // connection is never short.
+    service->workers = std::make_unique<CommandWorkers>(m_limits.maxConnections, kWorkerIdleLifetime);
+    std::thread(serve, getPluginPort(), m_threads, m_listenAddress, std::move(service), m_listenFailed).detach();
     return 0;
 }
 
 void CWebSocketServer::fail(const boost::system::error_code& ec, const char* word) {
-    // One write per report, so that reports of different threads never interleave.
-    const std::string line = std::string(word) + ": " + ec.message() + "\n";
-    std::fwrite(line.data(), 1, line.size(), stderr);
-    // The Windows C runtime buffers stderr when it is a pipe or a file.
-    std::fflush(stderr);
+    peer_admission::report(std::string(word) + ": " + ec.message());
 }
 
 unsigned getPluginPort() {

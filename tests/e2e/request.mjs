@@ -493,6 +493,29 @@ test('short payloads answer 1 with no payload', async () => {
   }
 });
 
+// A deployment pins its CA: a server that serves any other CA certificate
+// gets no card encrypted for it and no request.
+test('a CA certificate other than the pinned ones is refused with 43, and nothing is sent', async () => {
+  page.close();
+  await stop(prog.proc);
+  const otherCa = crypto.createHash('sha256').update('another CA').digest('hex');
+  prog = await startProgram(program, { transportPort: peer.port, env: { PELLAMO_CA_CERT_SHA256: otherCa } });
+  page = await connect();
+  try {
+    const id = nextId();
+    const pin = envelopePin('1234567');
+    await addEnvelope(applicant(id, 80), pin, 80);
+    await expectResult(124, enc.str(pin), 0);
+    await expectResult(120, enc.str(id), 0);
+    await expectResult(122, enc.str('не_тот_УЦ'), 43);
+  } finally {
+    page.close();
+    await stop(prog.proc);
+    prog = await startProgram(program, { transportPort: peer.port });
+    page = await connect();
+  }
+});
+
 // Last: the program restarted against a CA whose 2012 key is 512 bits, the
 // only one a kind 81 key agrees with.
 test('kind 81 against a CA with a 512-bit key: request cycle, then renewal', async () => {

@@ -76,6 +76,11 @@ void CBaseConnection::applyDefaultSettings(void* handle, CBlob* response, unsign
     if (curl == nullptr) return;
     curl_easy_setopt(curl, CURLOPT_PORT, static_cast<long>(port));
     curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, static_cast<long>(m_timeout));
+    // A server that stops sending ends the exchange (downloads included):
+    // less than kStalledBytesPerSecond for kStalledSeconds is a failure to
+    // reach it, never a thread held for good.
+    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, static_cast<long>(kStalledBytesPerSecond));
+    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, static_cast<long>(kStalledSeconds));
     curl_easy_setopt(curl, CURLOPT_USERAGENT, kUserAgent);
     curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &writeToBlob);
     curl_easy_setopt(curl, CURLOPT_WRITEDATA, static_cast<void*>(response));

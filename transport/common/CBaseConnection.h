@@ -15,6 +15,8 @@ namespace tesel {
 class UPD_QN_API CBaseConnection {
 public:
     static constexpr unsigned kConnectTimeoutSeconds = 5;
+    static constexpr unsigned kStalledBytesPerSecond = 1;
+    static constexpr unsigned kStalledSeconds = 30;
 
     CBaseConnection();
     CBaseConnection(std::string host, unsigned port);

@@ -32,9 +32,16 @@ public:
     unsigned getMaxResponseSize() const { return m_maxResponseSize; }
     void setMaxResponseSize(unsigned bytes) { m_maxResponseSize = bytes; }
 
+    // The longest the whole exchange may take, in seconds; 0 (the default)
+    // sets no bound beyond the connection's own (a connect timeout, and an
+    // end when the server stops sending).
+    unsigned getTotalTimeout() const { return m_totalTimeoutSeconds; }
+    void setTotalTimeout(unsigned seconds) { m_totalTimeoutSeconds = seconds; }
+
 protected:
     std::string m_url;
     HTTPType m_type = HTTP_GET;
     tesel::CBlob m_response;
     unsigned m_maxResponseSize = 0;
+    unsigned m_totalTimeoutSeconds = 0;
 };

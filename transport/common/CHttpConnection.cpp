@@ -123,6 +123,8 @@ int CHttpConnection::transfer(CBaseHTTPRequest& request, CHTTPPostRequest* post)
     curl_easy_setopt(t.curl, CURLOPT_WRITEFUNCTION, &writeBounded);
     curl_easy_setopt(t.curl, CURLOPT_WRITEDATA, static_cast<void*>(&sink));
     curl_easy_setopt(t.curl, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(cap));
+    if (request.getTotalTimeout() != 0)
+        curl_easy_setopt(t.curl, CURLOPT_TIMEOUT, static_cast<long>(request.getTotalTimeout()));
     const int result = mapCurlResult(curl_easy_perform(t.curl));
     if (result == ERR_OK) request.setResponse(response);
     return result;

@@ -7,6 +7,7 @@
 //
 // Every started process is killed by stopAll() and when the test process ends.
 import { execFileSync, spawn } from 'node:child_process';
+import crypto from 'node:crypto';
 import fs from 'node:fs';
 import net from 'node:net';
 import os from 'node:os';
@@ -217,6 +218,18 @@ export function peerPath(programPath) {
   return path.resolve(process.env.CA_PEER ?? path.join(path.dirname(programPath), 'tools', 'ca-peer', 'ca-peer'));
 }
 
+// The state folders of the peers started here, by port: a program started
+// against one of them pins that peer's CA certificates.
+const peerStates = new Map();
+
+// The SHA-256 fingerprints (hex, blank-separated) of the CA certificates a
+// peer with this state folder serves.
+export function caPins(state) {
+  return ['ca2001.cer', 'ca2012.cer']
+    .map((name) => crypto.createHash('sha256').update(fs.readFileSync(path.join(state, name))).digest('hex'))
+    .join(' ');
+}
+
 // Starts tools/ca-peer on a free loopback port with a new state folder.
 // Returns { proc, port, url, state, get(path), post(path, body), control(path, body) }.
 export async function startPeer(peerBinary, { hold = false, state = tempDir('pellamo-peer-'), args = [] } = {}) {
@@ -226,6 +239,7 @@ export async function startPeer(peerBinary, { hold = false, state = tempDir('pel
   const m = /listening on http:\/\/[^:]+:(\d+)/.exec(proc.stdout);
   if (!m) throw new Error(`ca-peer did not start: ${proc.stderr}`);
   const port = Number(m[1]);
+  peerStates.set(port, state);
   const url = `http://127.0.0.1:${port}`;
   const call = async (method, p, body) => {
     const res = await fetch(url + p, { method, body: body === undefined ? undefined : Buffer.from(body) });
@@ -321,7 +335,7 @@ export function settingsFile(host, port) {
 // own (PELLAMO_CSP_DIR). A new key folder comes with an empty personal store
 // (wine keeps the store per prefix: it is emptied). Resolves once port 3000
 // accepts connections. Returns { proc, dir, cspDir, host }.
-export async function startProgram(program, { transportPort = 9, host = '127.0.0.1', cspDir, env = {}, dir } = {}) {
+export async function startProgram(program, { transportPort = 9, host = '127.0.0.1', cspDir, env = {}, dir, startupMs } = {}) {
   const where = hostFor(program);
   const work = dir ?? tempDir('pellamo-prog-');
   const keys = cspDir ?? path.join(work, 'csp');
@@ -331,16 +345,21 @@ export async function startProgram(program, { transportPort = 9, host = '127.0.0
     fs.writeFileSync(path.join(work, 'data', 'settings.dat'), settingsFile(host, transportPort));
   }
   if (!cspDir) await where.storeReset(keys);
+  // Against a local CA peer the program trusts only that CA's certificates,
+  // as a deployment does; a test may pin something else itself.
+  const pinned = peerStates.has(transportPort) && !('PELLAMO_CA_CERT_SHA256' in env)
+    ? { PELLAMO_CA_CERT_SHA256: caPins(peerStates.get(transportPort)) }
+    : {};
   // Port 3000 is shared with every other program on the machine: wait until
   // nobody listens, then until this instance says that it does (a port that
   // accepts could be someone else's).
   await waitFor(() => portIsFree(PLUGIN_PORT), 'port 3000 to be free', 180000);
-  const child = where.spawn([], { cwd: work, env: { PELLAMO_CSP_DIR: keys, ...env } });
+  const child = where.spawn([], { cwd: work, env: { PELLAMO_CSP_DIR: keys, ...pinned, ...env } });
   const proc = track(child, 'pellamo', where);
   await waitFor(
     () => proc.exited || /^listen: /m.test(proc.stderr) || /^listening on ws:\/\/\S+:3000$/m.test(proc.stdout),
     'pellamo to listen on port 3000',
-    where.startupMs,
+    startupMs ?? where.startupMs,
   );
   if (proc.exited) throw new Error(`pellamo exited at start: ${JSON.stringify(proc.exited)} ${proc.stderr}`);
   if (!/^listening on /m.test(proc.stdout)) throw new Error(`pellamo cannot listen on port 3000 (another program took it?): ${proc.stderr}`);

@@ -55,7 +55,7 @@ TEST(CaCertPinsTest, ListsAsDeploymentsWriteThem) {
 
 TEST(CaCertPinsTest, MalformedValuesAreRefusedAndNamed) {
     const std::vector<tesel::Sha256Digest> before{of("x")};
-    for (const std::string bad : {kA.substr(1), kA + "0", kA.substr(0, 63) + "g", kA + ";" + kB,
+    for (const std::string& bad : std::vector<std::string>{kA.substr(1), kA + "0", kA.substr(0, 63) + "g", kA + ";" + kB,
                                   "sha256:" + kA, kA + "," + "12"}) {
         SCOPED_TRACE(bad);
         std::vector<tesel::Sha256Digest> pins = before;

@@ -83,11 +83,12 @@ unsigned freePort() {
 }
 
 // Starts a server with testProcessor on a free port; returns the port.
-unsigned startTestServer() {
+unsigned startTestServer(const ServiceLimits& limits = {}) {
     const unsigned port = freePort();
     setPluginPort(port);
     CWebSocketServer server(4);
     server.setProccessFunction(&testProcessor);
+    server.setLimits(limits);
     EXPECT_EQ(server.start(), 0);
     setPluginPort(3000);
     return port;
@@ -284,6 +285,143 @@ TEST(CWebSocketServer, OneConnectionNeverHasTwoMessagesInProcessing) {
     for (int i = 0; i < 20; ++i)
         EXPECT_EQ(client.receive(), "re:S" + std::to_string(i));
     EXPECT_EQ(g_maxInFlight.load(), 1);
+}
+
+// One plain HTTP exchange; the whole answer up to the server's close.
+std::string httpExchange(unsigned port, const std::string& request) {
+    net::io_context ioc;
+    tcp::socket s(ioc);
+    s.connect(tcp::endpoint(net::ip::make_address("127.0.0.1"), static_cast<unsigned short>(port)));
+    net::write(s, net::buffer(request));
+    std::string answer;
+    beast::error_code ec;
+    char chunk[512];
+    while (!ec) {
+        const std::size_t n = s.read_some(net::buffer(chunk), ec);
+        answer.append(chunk, n);
+    }
+    return answer;
+}
+
+// Whether the peer closes the raw connection within `within`.
+bool closedWithin(tcp::socket& socket, std::chrono::milliseconds within) {
+    socket.non_blocking(true);
+    const auto deadline = std::chrono::steady_clock::now() + within;
+    char byte;
+    while (std::chrono::steady_clock::now() < deadline) {
+        beast::error_code ec;
+        socket.read_some(net::buffer(&byte, 1), ec);
+        if (ec && ec != net::error::would_block) return true;
+        std::this_thread::sleep_for(10ms);
+    }
+    return false;
+}
+
+TEST(CWebSocketServer, AnUnfinishedHandshakeIsDroppedAtTheDeadline) {
+    ServiceLimits limits;
+    limits.handshakeTimeout = 300ms;
+    const unsigned port = startTestServer(limits);
+    Client served(port);  // the listener is up
+    net::io_context ioc;
+    tcp::socket idle(ioc);
+    idle.connect(tcp::endpoint(net::ip::make_address("127.0.0.1"), static_cast<unsigned short>(port)));
+    net::write(idle, net::buffer(std::string("GET / HTTP/1.1\r\nHost: x\r\n")));
+    EXPECT_TRUE(closedWithin(idle, 3s));
+    // An open WebSocket is not bound by it.
+    std::this_thread::sleep_for(400ms);
+    served.send("Estill");
+    EXPECT_EQ(served.receive(), "re:Estill");
+}
+
+TEST(CWebSocketServer, ConnectionsPastTheCapAreClosedUntilOneEnds) {
+    ServiceLimits limits;
+    limits.maxConnections = 3;
+    const unsigned port = startTestServer(limits);
+    auto a = std::make_unique<Client>(port);
+    Client b(port), c(port);
+    c.send("Ethird");
+    EXPECT_EQ(c.receive(), "re:Ethird");
+    EXPECT_THROW(Client{port}, beast::system_error);
+    a.reset();
+    // The freed place is taken again once the server has seen the close.
+    std::unique_ptr<Client> d;
+    for (int attempt = 0; attempt < 100 && !d; ++attempt) {
+        try {
+            d = std::make_unique<Client>(port);
+        } catch (const beast::system_error&) {
+            std::this_thread::sleep_for(10ms);
+        }
+    }
+    ASSERT_TRUE(d);
+    d->send("Efourth");
+    EXPECT_EQ(d->receive(), "re:Efourth");
+}
+
+TEST(CWebSocketServer, AMessagePastTheMemoryCapClosesOnlyItsConnection) {
+    ServiceLimits limits;
+    limits.messageMemoryCap = 1u << 20;
+    const unsigned port = startTestServer(limits);
+    Client big(port);
+    big.send("E" + std::string(2u << 20, 'x'));
+    beast::error_code ec;
+    EXPECT_EQ(big.receive(ec), "");
+    EXPECT_TRUE(ec);
+    // The memory went back with the connection: messages under the cap pass.
+    Client small(port);
+    const std::string half = "E" + std::string(400u << 10, 'y');
+    small.send(half);
+    EXPECT_EQ(small.receive().size(), half.size() + 3);
+}
+
+TEST(CWebSocketServer, ACommandThatWaitsHoldsNoIoThread) {
+    // One I/O thread only: were commands run on it, the second connection
+    // would wait for the first.
+    const unsigned port = freePort();
+    setPluginPort(port);
+    CWebSocketServer server(1);
+    server.setProccessFunction(&testProcessor);
+    ASSERT_EQ(server.start(), 0);
+    setPluginPort(3000);
+    {
+        std::lock_guard lock(g_gateMutex);
+        g_gateOpen = false;
+    }
+    Client waiting1(port), waiting2(port);
+    waiting1.send("Wait");
+    waiting2.send("Wait");
+    Client other(port);
+    other.send("Equick");
+    EXPECT_EQ(other.receive(), "re:Equick");
+    {
+        std::lock_guard lock(g_gateMutex);
+        g_gateOpen = true;
+    }
+    g_gateCv.notify_all();
+    EXPECT_EQ(waiting1.receive(), "re:Wait");
+    EXPECT_EQ(waiting2.receive(), "re:Wait");
+}
+
+TEST(CWebSocketServer, StatusIsServedOnlyWhenAFunctionIsInstalled) {
+    const unsigned port = freePort();
+    setPluginPort(port);
+    CWebSocketServer server(2);
+    server.setProccessFunction(&testProcessor);
+    server.setStatusFunction([] { return std::string("{\"ok\":true}"); });
+    ASSERT_EQ(server.start(), 0);
+    setPluginPort(3000);
+    Client ready(port);
+    const std::string ok = httpExchange(port, "GET /status?x=1 HTTP/1.1\r\nHost: x\r\n\r\n");
+    EXPECT_EQ(ok.rfind("HTTP/1.1 200 OK\r\n", 0), 0u) << ok;
+    EXPECT_NE(ok.find("\r\n\r\n{\"ok\":true}"), std::string::npos) << ok;
+    // No origin on the (empty) list: refused before anything is told.
+    const std::string page = httpExchange(port, "GET /status HTTP/1.1\r\nHost: x\r\nOrigin: https://a.example\r\n\r\n");
+    EXPECT_EQ(page.rfind("HTTP/1.1 403", 0), 0u) << page;
+    EXPECT_EQ(page.find("ok"), std::string::npos);
+    // Without a function the path is nothing special.
+    const unsigned plainPort = startTestServer();
+    Client plainReady(plainPort);
+    const std::string plain = httpExchange(plainPort, "GET /status HTTP/1.1\r\nHost: x\r\n\r\n");
+    EXPECT_EQ(plain.find(" 200 "), std::string::npos) << plain;
 }
 
 }  // namespace
