@@ -99,6 +99,12 @@ else
   done
   grep -q 'listening on' "$peer_state/ca-peer.log" || { echo "run.sh: the local CA did not start" >&2; exit 1; }
   write_settings "127.0.0.1" "$peer_port"
+  # The program trusts only the local CA's certificates, as a deployment
+  # pins its own CA's (the CA writes them before it listens).
+  if [ -z "${PELLAMO_CA_CERT_SHA256+set}" ]; then
+    PELLAMO_CA_CERT_SHA256="$(sha256sum "$peer_state/ca2001.cer" "$peer_state/ca2012.cer" | cut -d' ' -f1 | tr '\n' ' ')"
+    export PELLAMO_CA_CERT_SHA256
+  fi
   origin="http://127.0.0.1:$peer_port"
   export PELLAMO_ALLOWED_ORIGINS="$origin${PELLAMO_ALLOWED_ORIGINS:+ $PELLAMO_ALLOWED_ORIGINS}"
   transport_line="transport server: local CA at $origin (state and log: $peer_state)"
