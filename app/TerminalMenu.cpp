@@ -3,6 +3,7 @@
 #include "app/Deployment.h"
 #include "app/Settings.h"
 #include "app/SettingsForm.h"
+#include "app/ShellTexts.h"
 #include "app/httpServerAddress.h"
 #include "core/AppInfo.h"
 #include "core/TextConvert.h"
@@ -13,14 +14,7 @@ namespace terminal {
 
 namespace {
 
-// The texts of the tray menu and of the settings dialog.
-constexpr const char* kItemSettings = "Настройки";
-constexpr const char* kItemExit = "&Выход";
-constexpr const char* kItemExitShown = "Выход";
-constexpr const char* kDialogCaption = "Plugin Pellamo";
-constexpr const char* kDialogText = "Плагин для работы с личным кабинетом ";
-constexpr const char* kVersionLabel = "Версия плагина:";
-constexpr const char* kAddressLabel = "Транспортный сервер :";
+using namespace shell_texts;
 
 std::string trim(const std::string& s) {
     const auto b = s.find_first_not_of(" \t\r\n");

@@ -1,14 +1,17 @@
-// Message boxes without a desktop: the caption and text go to the standard
-// error stream as "[caption] text" in UTF-8. A Yes/No question is asked on
-// the terminal when standard input is one; otherwise (a service, a test run)
-// the configured default answers it, so nothing ever waits for a person who
-// is not there. Boxes from several threads are written one at a time.
+// Message boxes: the caption and text always go to the standard error
+// stream as "[caption] text" in UTF-8. In a graphical session the box is
+// then shown as a window and answered there. Without one, a Yes/No question
+// is asked on the terminal when standard input is one; otherwise (a
+// service, a test run) the configured default answers it, so nothing ever
+// waits for a person who is not there. Boxes from several threads are
+// written one at a time.
 #include <unistd.h>
 
 #include <cstdio>
 #include <mutex>
 #include <string>
 
+#include "platform/desktop.h"
 #include "platform/headless.h"
 #include "platform/win32.h"
 
@@ -75,11 +78,13 @@ int askOnTerminal() {
     }
 }
 
-int show(const std::string& caption, const std::string& text, UINT type) {
-    std::lock_guard<std::mutex> lock(outputMutex());
-    std::string line = "[" + caption + "] " + text + "\n";
+void writeLine(const std::string& caption, const std::string& text) {
+    const std::string line = "[" + caption + "] " + text + "\n";
     std::fwrite(line.data(), 1, line.size(), stderr);
     std::fflush(stderr);
+}
+
+int answerWithoutDesktop(UINT type) {
     switch (type & MB_TYPEMASK) {
     case MB_YESNO:
     case MB_YESNOCANCEL:
@@ -87,6 +92,22 @@ int show(const std::string& caption, const std::string& text, UINT type) {
     default:
         return IDOK;
     }
+}
+
+int show(const std::string& caption, const std::string& text, UINT type) {
+    if (platform::desktop::isOpen()) {
+        {
+            std::lock_guard<std::mutex> lock(outputMutex());
+            writeLine(caption, text);
+        }
+        // Not under the lock: the desktop's own thread may show a box of
+        // its own while another thread's box waits for its answer.
+        const int answer = platform::desktop::messageBox(text, caption, type);
+        if (answer != 0) return answer;
+    }
+    std::lock_guard<std::mutex> lock(outputMutex());
+    if (!platform::desktop::isOpen()) writeLine(caption, text);
+    return answerWithoutDesktop(type);
 }
 
 }  // namespace

@@ -32,6 +32,9 @@ packages=(
   python3
   clang libclang-rt-dev
   chromium
+  # The Linux desktop module and its tests (tray icon over D-Bus, dialogs, Xvfb).
+  libgtk-3-dev libayatana-appindicator3-dev
+  xvfb xauth xdotool dbus-daemon python3-dbus python3-gi gir1.2-atspi-2.0 at-spi2-core
 )
 
 missing=()
