@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
 # Installs every Debian package that building, running and testing Pellamo
-# needs (chromium for the demo cabinet's browser tests), plus the npm packages
-# of the end-to-end tests, the client library's tests and the browser tests.
-# Idempotent; meant for a fresh Debian 12 machine, run as root.
+# needs (chromium and firefox-esr for the demo cabinet's browser tests), plus
+# the npm packages of the end-to-end tests, the client library's tests and the
+# browser tests. Idempotent; meant for a fresh Debian 12 machine, run as root.
+#
+# With --run it installs only what building and running the program and the
+# local CA need (tools/run.sh): no test toolchain, browsers or npm packages.
 #
 # With --windows (or PELLAMO_WINDOWS=1) it also installs the Windows
 # cross-build toolchain, wine and Xvfb for the Windows smoke test (about
@@ -11,9 +14,11 @@ set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 
 windows="${PELLAMO_WINDOWS:-0}"
+mode=all
 for arg in "$@"; do
   case "$arg" in
     --windows) windows=1 ;;
+    --run) mode=run ;;
     *) echo "setup.sh: unknown option $arg" >&2; exit 2 ;;
   esac
 done
@@ -31,11 +36,20 @@ packages=(
   nodejs
   python3
   clang libclang-rt-dev
-  chromium
+  chromium firefox-esr
   # The Linux desktop module and its tests (tray icon over D-Bus, dialogs, Xvfb).
   libgtk-3-dev libayatana-appindicator3-dev
   xvfb xauth xdotool dbus-daemon python3-dbus python3-gi gir1.2-atspi-2.0 at-spi2-core
 )
+
+if [ "$mode" = run ]; then
+  packages=(
+    build-essential cmake ninja-build pkg-config ca-certificates
+    libboost-dev libcurl4-openssl-dev libgcrypt20-dev libp11-kit-dev
+    libssl-dev openssl libengine-gost-openssl
+    libgtk-3-dev libayatana-appindicator3-dev
+  )
+fi
 
 missing=()
 for p in "${packages[@]}"; do
@@ -50,6 +64,7 @@ fi
 if ! command -v npm >/dev/null 2>&1; then
   DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=900 install -y --no-install-recommends npm
 fi
+[ "$mode" = all ] || exit 0
 
 # The end-to-end tests talk to the service through an independent client.
 if [ ! -d "$here/tests/e2e/node_modules/ws" ]; then
@@ -57,7 +72,7 @@ if [ ! -d "$here/tests/e2e/node_modules/ws" ]; then
 fi
 # The client library's tests (ws), and the browser tests: puppeteer-core drives
 # Debian's chromium (it downloads no browser of its own).
-if [ ! -d "$here/web/node_modules/ws" ]; then
+if [ ! -d "$here/web/node_modules/ws" ] || [ ! -d "$here/web/node_modules/typescript" ]; then
   (cd "$here/web" && npm install --no-audit --no-fund --loglevel=error)
 fi
 if [ ! -d "$here/tests/browser/node_modules/puppeteer-core" ]; then
