@@ -166,3 +166,16 @@ test('versions compare number by number; the status address follows the service 
   assert.equal(statusUrlOf('ws://127.0.0.1:3000/'), 'http://127.0.0.1:3000/status');
   assert.equal(statusUrlOf('wss://localhost:3001/any/path?x=1'), 'https://localhost:3001/status');
 });
+
+test('the worked example of docs/protocol.md is what the library sends and reads', () => {
+  const doc = fs.readFileSync(docPath, 'utf8');
+  const spaced = (b) => Buffer.from(b).toString('hex').replace(/(..)(?!$)/g, '$1 ');
+  const line = (label) => new RegExp(`^${label} +([0-9a-f ]+)$`, 'm');
+  const pin = encodeRequest('a2', 124, encodePayload(124, { pin: '5032149K' }));
+  assert.equal(line('request').exec(doc.slice(doc.indexOf('Command 124')))[1].replace(/ +/g, ' ').trim(), spaced(pin));
+  const reply = decodeReply(Buffer.from(line('reply').exec(doc.slice(doc.indexOf('Command 124')))[1].replace(/ /g, ''), 'hex'));
+  assert.deepEqual({ ...reply, payload: reply.payload.length }, { uid: 'a2', format: 1, answer: 125, result: 0, payload: 0 });
+  const first = doc.slice(doc.indexOf('Command 52 ('), doc.indexOf('Command 124'));
+  const bytes = [...first.matchAll(/^(?:request|reply|) +((?:[0-9a-f]{2}(?: {1,2}(?=[0-9a-f]{2}\b))?)+)/gm)].map((m) => m[1].replace(/ /g, '')).join('');
+  assert.equal(bytes, Buffer.from(encodeRequest('a1', 52)).toString('hex') + '020000006131' + '01000000' + '35000000' + '00000000' + '50000000');
+});
