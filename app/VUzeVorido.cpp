@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "app/Deployment.h"
+#include "app/InstanceGuard.h"
 #include "app/ProgramLog.h"
 #include "app/ServiceStatus.h"
 #include "app/Settings.h"
@@ -81,6 +82,7 @@ int VUzeVorido::init() {
     m_server.setProccessFunction(&processPacket);
     m_server.setAllowedOrigins(COriginAllowList::parse(deployment::allowedOrigins()));
     m_server.setListenAddress(deployment::listenAddress());
+    m_server.setListenFailedHandler(&app::reportBusyPort);
     m_server.setStatusFunction(&service_status::currentStatusJson);
     return m_server.start();
 }
