@@ -12,7 +12,7 @@ import assert from 'node:assert/strict';
 import fs from 'node:fs';
 import path from 'node:path';
 import WebSocket from 'ws';
-import { PLUGIN_PORT, enc, envelope, parseReply, runCases, sleep, startProgram, stop } from './lib/harness.mjs';
+import { PLUGIN_PORT, clientOptions, enc, envelope, parseReply, runCases, sleep, startProgram, stop } from './lib/harness.mjs';
 
 const program = path.resolve(process.argv[2] ?? '');
 const CONNECTIONS = Number(process.argv[3] ?? 100);
@@ -39,7 +39,7 @@ function residentKiB(pid) {
 // sent: any other order fails.
 function drive(count) {
   return new Promise((resolve, reject) => {
-    const ws = new WebSocket(`ws://127.0.0.1:${PLUGIN_PORT}/`);
+    const ws = new WebSocket(`ws://127.0.0.1:${PLUGIN_PORT}/`, clientOptions());
     ws.binaryType = 'nodebuffer';
     const inFlight = []; // uids in request order
     let sent = 0;

@@ -24,6 +24,8 @@ const URL = `ws://127.0.0.1:${PLUGIN_PORT}/`;
 const VERSION = 101276;
 const program = path.resolve(process.argv[2] ?? '');
 const host = hostFor(program);
+// Handshake options of a test client (an Origin under wine: see WineHost).
+const clientOptions = (options = {}) => (host.clientOrigin ? { origin: host.clientOrigin, ...options } : options);
 // How long a start may take on the host (seconds under wine).
 const START_MS = Math.max(10000, host.startupMs);
 
@@ -123,7 +125,7 @@ async function waitForFreePluginPort(timeoutMs = 120000) {
 
 function handshakeSucceeds() {
   return new Promise((resolve) => {
-    const ws = new WebSocket(URL);
+    const ws = new WebSocket(URL, clientOptions());
     ws.once('open', () => {
       ws.terminate();
       resolve(true);
@@ -147,7 +149,7 @@ async function waitUntilServing(proc, timeoutMs = Math.max(15000, host.startupMs
 
 // Command 52 (current CSP) answers 53 with result 0 on a served connection.
 async function askCommand52() {
-  const ws = new WebSocket(URL, { perMessageDeflate: false });
+  const ws = new WebSocket(URL, clientOptions({ perMessageDeflate: false }));
   try {
     await new Promise((resolve, reject) => {
       ws.once('open', resolve);

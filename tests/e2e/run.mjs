@@ -20,6 +20,8 @@ const here = path.dirname(fileURLToPath(import.meta.url));
 const PORT = 3000;
 const URL = `ws://127.0.0.1:${PORT}/`;
 const host = hostFor(process.argv[2] ?? '');
+// Handshake options of a test client (an Origin under wine: see WineHost).
+const clientOptions = (options = {}) => (host.clientOrigin ? { origin: host.clientOrigin, ...options } : options);
 const catalog = JSON.parse(fs.readFileSync(path.join(here, 'catalog.json'), 'utf8'));
 
 // ---------------------------------------------------------------- wire format
@@ -147,7 +149,7 @@ function cleanUp(proc) {
 // error stream, so readiness is probed with a real WebSocket handshake.
 function handshakeSucceeds() {
   return new Promise((resolve) => {
-    const ws = new WebSocket(URL);
+    const ws = new WebSocket(URL, clientOptions());
     ws.once('open', () => {
       ws.terminate();
       resolve(true);
@@ -195,7 +197,7 @@ class Client {
   }
 
   constructor(options) {
-    this.ws = new WebSocket(URL, { perMessageDeflate: false, maxPayload: 0, ...options });
+    this.ws = new WebSocket(URL, clientOptions({ perMessageDeflate: false, maxPayload: 0, ...options }));
     this.queue = [];
     this.waiters = [];
     this.closed = false;
@@ -524,7 +526,7 @@ processTest('accept failures (no descriptors left) are retried without flooding'
     await waitUntilServing(limited);
     // More connections than descriptors: the surplus stays in the backlog.
     for (let i = 0; i < 60; i++) {
-      const ws = new WebSocket(URL);
+      const ws = new WebSocket(URL, clientOptions());
       ws.on('error', () => {});
       clients.push(ws);
     }

@@ -16,7 +16,7 @@ import { execFileSync } from 'node:child_process';
 import fs from 'node:fs';
 import path from 'node:path';
 
-import { connect, enc, hostFor, peer512State, peerPath, Reader, runCases, startPeer, startProgram, stop, tempDir } from './lib/harness.mjs';
+import { clientOptions, connect, enc, hostFor, peer512State, peerPath, Reader, runCases, startPeer, startProgram, stop, tempDir } from './lib/harness.mjs';
 import { TOKEN_MODULE_MATCH } from './lib/host.mjs';
 import { cardBytes, envelopeId, envelopePin } from './lib/card.mjs';
 import WebSocket from 'ws';
@@ -210,7 +210,7 @@ let roots;
 // Whether the program answers a command (an unknown one gets no reply
 // envelope), asked on a connection of its own.
 async function commandAvailable(command) {
-  const ws = new WebSocket('ws://127.0.0.1:3000/');
+  const ws = new WebSocket('ws://127.0.0.1:3000/', clientOptions());
   ws.binaryType = 'nodebuffer';
   await new Promise((resolve, reject) => {
     ws.once('open', resolve);

@@ -337,6 +337,7 @@ export function settingsFile(host, port) {
 // accepts connections. Returns { proc, dir, cspDir, host }.
 export async function startProgram(program, { transportPort = 9, host = '127.0.0.1', cspDir, env = {}, dir, startupMs } = {}) {
   const where = hostFor(program);
+  currentHost = where;
   const work = dir ?? tempDir('pellamo-prog-');
   const keys = cspDir ?? path.join(work, 'csp');
   fs.mkdirSync(path.join(work, 'data'), { recursive: true });
@@ -369,11 +370,20 @@ export async function startProgram(program, { transportPort = 9, host = '127.0.0
 
 // ------------------------------------------------------------------- client
 
+// The host of the program started last: its test clients' handshake options.
+let currentHost = null;
+
+// WebSocket options for a test client of the program under test: under wine
+// an Origin the program allows (see WineHost.clientOrigin), else as given.
+export function clientOptions(options = {}) {
+  return currentHost?.clientOrigin ? { origin: currentHost.clientOrigin, ...options } : options;
+}
+
 // A WebSocket connection to the program. send(command, payload) resolves with
 // the parsed reply of that request (matched by uid), or null when the
 // connection closes without one.
 export async function connect(url = `ws://127.0.0.1:${PLUGIN_PORT}/`, options = {}) {
-  const ws = new WebSocket(url, options);
+  const ws = new WebSocket(url, clientOptions(options));
   ws.binaryType = 'nodebuffer';
   await new Promise((resolve, reject) => {
     ws.once('open', resolve);

@@ -51,6 +51,8 @@ class LinuxHost {
     this.program = path.resolve(program);
     this.name = 'linux';
     this.isWine = false;
+    // Test clients run as this user: they need no Origin.
+    this.clientOrigin = null;
     this.startupMs = 15000;
     this.endName = 'SIGTERM';
   }
@@ -95,12 +97,12 @@ class LinuxHost {
   // A fresh key folder has an empty store of its own.
   async storeReset() {}
 
-  // Where the revocation check finds CRLs: <csp>/crls. Returns null when the
-  // CRL is in place, else the reason the host cannot use it.
+  // A CRL (DER) and its issuer's certificate where the revocation check
+  // finds them: the CRL in <csp>/crls (the Linux check verifies no CRL
+  // signature, so it needs no issuer).
   async installCrl(cspDir, name, der) {
     fs.mkdirSync(path.join(cspDir, 'crls'), { recursive: true });
     fs.writeFileSync(path.join(cspDir, 'crls', name), der);
-    return null;
   }
 
   // The soft token as both devices: copies of the module under the vendor
@@ -122,6 +124,9 @@ class LinuxHost {
 
 // ------------------------------------------------------------------- wine
 
+// The origins a test build allows unless told otherwise (its cabinet).
+const BUILD_ALLOWED_ORIGINS = 'https://lk.pellamo.example';
+
 class WineHost {
   constructor(program) {
     this.program = path.resolve(program);
@@ -129,6 +134,11 @@ class WineHost {
     this.isWine = true;
     // A wine process takes seconds to start, more while others run.
     this.startupMs = 60000;
+    // The test clients are Linux processes, which wine cannot name as the
+    // owners of their connections: without an Origin the program refuses
+    // them as it would another user's. They present this origin, which
+    // every program started here allows besides what the test allows.
+    this.clientOrigin = 'https://e2e-client.pellamo.test';
     this.endName = 'WM_CLOSE';
     this.prefix = process.env.PELLAMO_WINE_PREFIX;
     if (!this.prefix) {
@@ -247,6 +257,8 @@ class WineHost {
     this.watchBoxes();
     const full = { ...this.wineEnv };
     for (const key of PATH_VARIABLES) delete full[key];
+    const allowed = 'PELLAMO_ALLOWED_ORIGINS' in env ? env.PELLAMO_ALLOWED_ORIGINS : BUILD_ALLOWED_ORIGINS;
+    env = { ...env, PELLAMO_ALLOWED_ORIGINS: `${allowed} ${this.clientOrigin}` };
     const child = spawn('wine', [this.program, ...args], { cwd, stdio, env: { ...full, ...this.windowsEnv(env) } });
     this.cwdOf.set(child, cwd ?? process.cwd());
     return child;
@@ -306,14 +318,20 @@ class WineHost {
     await this.tool_(['clear']);
   }
 
-  // wine 8's CertVerifyRevocation (cryptnet) answers CRYPT_E_NO_REVOCATION_CHECK
-  // for the peer's certificates whatever CRL a store holds: asked as the
-  // program asks (no revocation parameters) it looks at no CRL at all, and
-  // given the issuer and a CRL store it finds the CRL but cannot check its
-  // GOST signature (it verifies with no provider of its caller). Checked with
-  // the store tool's "revocation" command.
-  async installCrl() {
-    return 'wine\'s CertVerifyRevocation cannot use a local GOST-signed CRL (CRYPT_E_NO_REVOCATION_CHECK), so the revoked certificate counts as not revoked';
+  // The CRL and its issuer's certificate in the user's store "CA", where a
+  // Windows user's CRLs go. wine 8's own CertVerifyRevocation decides
+  // nothing with them (it checks no GOST signature: the store tool's
+  // "revocation" command shows it); the program's check falls back to them.
+  async installCrl(cspDir, name, der, issuerDer) {
+    const stem = path.join(cspDir, `.crl-add-${crypto.randomBytes(6).toString('hex')}`);
+    fs.writeFileSync(`${stem}.crl`, der);
+    fs.writeFileSync(`${stem}.cer`, issuerDer);
+    try {
+      await this.tool_(['add-crl', windowsPath(`${stem}.crl`), 'CA', windowsPath(`${stem}.cer`)]);
+    } finally {
+      fs.rmSync(`${stem}.crl`, { force: true });
+      fs.rmSync(`${stem}.cer`, { force: true });
+    }
   }
 
   // CryptAcquireCertificatePrivateKey, as any Windows program would call it,
