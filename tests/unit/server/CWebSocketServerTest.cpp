@@ -307,12 +307,12 @@ std::string httpExchange(unsigned port, const std::string& request) {
 bool closedWithin(tcp::socket& socket, std::chrono::milliseconds within) {
     socket.non_blocking(true);
     const auto deadline = std::chrono::steady_clock::now() + within;
-    char byte;
+    char chunk[1024];
     while (std::chrono::steady_clock::now() < deadline) {
         beast::error_code ec;
-        socket.read_some(net::buffer(&byte, 1), ec);
+        socket.read_some(net::buffer(chunk), ec);  // whatever was sent is skipped
         if (ec && ec != net::error::would_block) return true;
-        std::this_thread::sleep_for(10ms);
+        if (ec) std::this_thread::sleep_for(10ms);
     }
     return false;
 }
@@ -331,6 +331,28 @@ TEST(CWebSocketServer, AnUnfinishedHandshakeIsDroppedAtTheDeadline) {
     std::this_thread::sleep_for(400ms);
     served.send("Estill");
     EXPECT_EQ(served.receive(), "re:Estill");
+}
+
+// A peer that completed its handshake and then answers nothing, not even
+// pings, is dropped; one that keeps talking is not.
+TEST(CWebSocketServer, ASilentPeerIsPingedThenDropped) {
+    ServiceLimits limits;
+    limits.pingAfter = 150ms;
+    const unsigned port = startTestServer(limits);
+    Client talking(port);
+    net::io_context ioc;
+    tcp::socket silent(ioc);
+    silent.connect(tcp::endpoint(net::ip::make_address("127.0.0.1"), static_cast<unsigned short>(port)));
+    net::write(silent, net::buffer(std::string("GET / HTTP/1.1\r\nHost: x\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+                                               "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n"
+                                               "Sec-WebSocket-Version: 13\r\n\r\n")));
+    for (int i = 0; i < 4; ++i) {
+        std::this_thread::sleep_for(100ms);
+        talking.send("Ealive");
+        EXPECT_EQ(talking.receive(), "re:Ealive");
+    }
+    // Its 101 and the ping arrive, then the close: well within 3 s.
+    EXPECT_TRUE(closedWithin(silent, 3s));
 }
 
 TEST(CWebSocketServer, ConnectionsPastTheCapAreClosedUntilOneEnds) {
