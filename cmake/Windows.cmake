@@ -46,3 +46,9 @@ target_link_libraries(pellamo_win_driver PRIVATE user32)
 add_executable(pellamo_win_storetool ${CMAKE_SOURCE_DIR}/tests/windows/storetool.cpp)
 target_link_options(pellamo_win_storetool PRIVATE -municode)
 target_link_libraries(pellamo_win_storetool PRIVATE crypt32 advapi32 user32 ntdll)
+
+# The program's revocation check, with GOST-signed CRLs, under wine
+# (tests/windows/gostcsp_check.sh runs it in its prefix).
+add_executable(pellamo_revocation_check ${CMAKE_SOURCE_DIR}/tests/windows/revocation_check.cpp)
+target_link_options(pellamo_revocation_check PRIVATE -municode)
+target_link_libraries(pellamo_revocation_check PRIVATE pl_csp)

@@ -9,6 +9,13 @@
 
 #ifdef _WIN32
 #include <wincrypt.h>
+// The system's CertVerifyRevocation, and where it cannot decide for a
+// certificate, the CRLs of its issuer in the user's stores, each trusted
+// only when its signature verifies and it is current
+// (platform/crypt32_win/LocalRevocation.h).
+BOOL plCertVerifyRevocation(DWORD dwEncodingType, DWORD dwRevType, DWORD cContext, void* rgpvContext[],
+                            DWORD dwFlags, PCERT_REVOCATION_PARA pRevPara, PCERT_REVOCATION_STATUS pRevStatus);
+#define CertVerifyRevocation plCertVerifyRevocation
 #else
 #include <cstdint>
 

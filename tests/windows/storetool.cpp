@@ -14,8 +14,9 @@
 //   pellamo_win_storetool.exe acquire SHA1
 //       CryptAcquireCertificatePrivateKey on that certificate of "MY": prints
 //       the provider's container name (PP_CONTAINER), provider type and key spec
-//   pellamo_win_storetool.exe add-crl FILE STORE
-//       adds a DER CRL to the current user's store STORE
+//   pellamo_win_storetool.exe add-crl FILE STORE [ISSUER-FILE]
+//       adds a DER CRL to the current user's store STORE, and its issuer's
+//       DER certificate when given
 //   pellamo_win_storetool.exe revocation SHA1 [ISSUER-FILE CRL-STORE]
 //       CertVerifyRevocation on that certificate of "MY" as the program asks
 //       it (no revocation parameters), or with the issuer and a CRL store
@@ -249,15 +250,20 @@ int acquire(const wchar_t* sha1) {
     return status;
 }
 
-int addCrl(const wchar_t* file, const wchar_t* storeName) {
-    std::vector<BYTE> der;
+int addCrl(const wchar_t* file, const wchar_t* storeName, const wchar_t* issuerFile) {
+    std::vector<BYTE> der, issuer;
     if (!readFile(file, der)) return fail("cannot read the CRL file");
+    if (issuerFile && !readFile(issuerFile, issuer)) return fail("cannot read the issuer's certificate file");
     HCERTSTORE store = openStore(storeName);
     if (!store) return fail("cannot open the store");
     const BOOL ok = CertAddEncodedCRLToStore(store, X509_ASN_ENCODING, der.data(), static_cast<DWORD>(der.size()),
                                              CERT_STORE_ADD_REPLACE_EXISTING, nullptr);
+    const BOOL issuerOk = !issuerFile || CertAddEncodedCertificateToStore(store, X509_ASN_ENCODING, issuer.data(),
+                                                                          static_cast<DWORD>(issuer.size()),
+                                                                          CERT_STORE_ADD_REPLACE_EXISTING, nullptr);
     CertCloseStore(store, 0);
-    return ok ? 0 : fail("not a CRL");
+    if (!ok) return fail("not a CRL");
+    return issuerOk ? 0 : fail("the issuer's file is not a certificate");
 }
 
 int revocation(const wchar_t* sha1, const wchar_t* issuerFile, const wchar_t* crlStoreName) {
@@ -432,7 +438,7 @@ int answerBoxes() {
 int usage() {
     std::fprintf(stderr,
                  "usage: pellamo_win_storetool.exe list [-der] | add FILE [CONTAINER PROVTYPE] | clear | acquire SHA1 |\n"
-                 "       add-crl FILE STORE | revocation SHA1 [ISSUER-FILE CRL-STORE] | close DIR | answer-boxes\n");
+                 "       add-crl FILE STORE [ISSUER-FILE] | revocation SHA1 [ISSUER-FILE CRL-STORE] | close DIR | answer-boxes\n");
     return 2;
 }
 
@@ -445,7 +451,7 @@ int wmain(int argc, wchar_t** argv) {
     if (command == L"add" && (argc == 3 || argc == 5)) return add(argv[2], argc == 5 ? argv[3] : nullptr, argc == 5 ? argv[4] : nullptr);
     if (command == L"clear" && argc == 2) return clear();
     if (command == L"acquire" && argc == 3) return acquire(argv[2]);
-    if (command == L"add-crl" && argc == 4) return addCrl(argv[2], argv[3]);
+    if (command == L"add-crl" && (argc == 4 || argc == 5)) return addCrl(argv[2], argv[3], argc == 5 ? argv[4] : nullptr);
     if (command == L"revocation" && (argc == 3 || argc == 5)) {
         return revocation(argv[2], argc == 5 ? argv[3] : nullptr, argc == 5 ? argv[4] : nullptr);
     }
