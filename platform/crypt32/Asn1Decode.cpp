@@ -52,7 +52,9 @@ bool arcsText(const unsigned char* p, std::size_t n, std::string& out) {
             out = std::to_string(top) + "." + std::to_string(v - 40 * top);
             first = false;
         } else {
-            out += "." + std::to_string(v);
+            // Appended in two steps: "." + a temporary trips GCC 12's -Wrestrict at -O3.
+            out += '.';
+            out += std::to_string(v);
         }
         v = 0;
     }

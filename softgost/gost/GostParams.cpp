@@ -204,7 +204,9 @@ std::string oidText(const unsigned char* content, std::size_t n) {
             out = std::to_string(a) + "." + std::to_string(v - a * 40);
             first = false;
         } else {
-            out += "." + std::to_string(v);
+            // Appended in two steps: "." + a temporary trips GCC 12's -Wrestrict at -O3.
+            out += '.';
+            out += std::to_string(v);
         }
         v = 0;
     }

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -67,7 +68,10 @@ public:
         return *this;
     }
     Writer& raw(const Bytes& b) {
-        m_out.insert(m_out.end(), b.begin(), b.end());
+        // Reserved and appended rather than a range insert, which GCC 12 at
+        // -O3 reports as a possible overflow once this is inlined.
+        m_out.reserve(m_out.size() + b.size());
+        std::copy(b.begin(), b.end(), std::back_inserter(m_out));
         return *this;
     }
     Writer& raw(const std::string& s) {
