@@ -7,8 +7,8 @@
 #include <iostream>
 #include <thread>
 
-#include "app/InstanceGuard.h"
 #include "app/DesktopTray.h"
+#include "app/InstanceGuard.h"
 #include "app/MainLoop.h"
 #include "app/ProgramLog.h"
 #include "app/TerminalMenu.h"
