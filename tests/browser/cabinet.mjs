@@ -10,11 +10,14 @@ import { peerPath, repoRoot, sleep, startPeer, startProgram, tempDir } from '../
 const STEP_MS = 45000;
 
 /**
- * Starts the peer (plain HTTP and HTTPS, the demo on both) and the program
- * allowing the HTTPS origin and the given others. Returns { peer, https }.
+ * Starts the peer (plain HTTP and HTTPS, the demo on both; `tls` adds the
+ * peer's certificate options) and the program allowing the HTTPS origin and
+ * the given others. Returns { peer, https }.
  */
-export async function startCabinet(program, { allow = [] } = {}) {
-  const peer = await startPeer(peerPath(program), { args: ['--demo', path.join(repoRoot, 'web', 'demo'), '--tls-port', '0'] });
+export async function startCabinet(program, { allow = [], tls = [] } = {}) {
+  const peer = await startPeer(peerPath(program), {
+    args: ['--demo', path.join(repoRoot, 'web', 'demo'), '--tls-port', '0', ...tls],
+  });
   let m = null;
   for (let i = 0; i < 100 && !(m = /listening on (https:\/\/[^:]+:(\d+))/.exec(peer.proc.stdout)); ++i) await sleep(50);
   assert.ok(m, `the peer serves no HTTPS: ${peer.proc.stdout}`);
