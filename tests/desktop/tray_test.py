@@ -11,12 +11,14 @@ PELLAMO_DESKTOP_SCREENSHOTS=<folder> keeps screenshots of the settings
 dialog and of the update question there.
 """
 import os
+import select
 import shutil
 import signal
 import struct
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 
 import dbus
@@ -80,7 +82,6 @@ class Watcher:
 
     def next(self, seconds=20.0):
         """The watcher's next line, split; waits at most `seconds`."""
-        import select
         ready, _, _ = select.select([self.proc.stdout], [], [], seconds)
         if not ready:
             raise AssertionError('the watcher reported nothing')
@@ -98,7 +99,6 @@ def start_peer(packages):
     line = peer.stdout.readline()
     assert line.startswith('ca-peer listening on http://'), line
     # Drain its request log so that it never blocks on a full pipe.
-    import threading
     threading.Thread(target=lambda: peer.stdout.read(), daemon=True).start()
     return int(line.split('http://', 1)[1].split()[0].rsplit(':', 1)[1])
 
@@ -270,6 +270,18 @@ def case_tray_and_settings(bus, watcher, packages, port):
     xdotool('key', 'Return')
     wait_for('the dialog to close', no_window('Plugin Pellamo', proc.pid))
     wait_for('settings.dat rewritten', lambda: read_file(settings) == settings_file('localhost', 9444), 5)
+
+    # The dialog shows the address now in force; a text without ":" keeps it
+    # and OK still writes the file, as on Windows.
+    os.utime(settings, (0, 0))
+    item.choose('Настройки')
+    dialog = wait_for('the settings dialog', window('Plugin Pellamo', proc.pid))
+    assert contents(dialog)['fields'] == ['localhost:9444']
+    xdotool('key', '--clearmodifiers', 'ctrl+a')
+    xdotool('type', '--delay', '20', 'nocolon')
+    press(dialog, 'OK')
+    wait_for('settings.dat written again', lambda: os.stat(settings).st_mtime > 0, 5)
+    assert read_file(settings) == settings_file('localhost', 9444)
 
     item.choose('_Выход')
     assert exits(proc) == 0
