@@ -113,6 +113,14 @@ const cases = [
     await wholeCycle(cabinet);
   }],
 
+  ['a page that needs a newer program asks the user to update it', async () => {
+    await cabinet.page.goto(`${system.https.url}/demo/?minimum=1.02.0`, { waitUntil: 'load' });
+    await cabinet.until(() => document.getElementById('banner').dataset.kind === 'version', 'the update banner');
+    assert.equal(await cabinet.text('#banner-title'), 'Обновите программу Pellamo');
+    assert.match(await cabinet.text('#banner-text'), /Установлена версия 1\.01\.276, кабинету нужна версия 1\.02\.0 или новее/);
+    cabinet.seen.length = 0;
+  }],
+
   ['the peer serves the demo folder and nothing outside it', async () => {
     assert.deepEqual(await rawGet('/demo?x=1'), { status: 301, location: '/demo/?x=1', type: 'text/plain; charset=utf-8' });
     assert.equal((await rawGet('/demo/pellamo-client.js')).type, 'text/javascript; charset=utf-8');

@@ -11,8 +11,8 @@ const params = new URLSearchParams(location.search);
 const pellamo = new PellamoClient({ url: params.get('service') ?? 'ws://127.0.0.1:3000/' });
 // The kinds the CA's software provider offers here.
 const OFFERED_CSPS = [80, 81, 75, 77, 78, 2];
-// The oldest program this page works with.
-const MINIMUM_VERSION = '1.01.276';
+// The oldest program this page works with (?minimum= tries another).
+const MINIMUM_VERSION = params.get('minimum') ?? '1.01.276';
 const state = { envelopeId: null, card: null, certificates: [], selected: null };
 
 // ------------------------------------------------------------------ helpers
