@@ -80,6 +80,7 @@ int VUzeVorido::init() {
     if (qn::update::isRestartRequested()) return ERR_OK;
 
     m_server.setProccessFunction(&processPacket);
+    m_server.setAnsweredAtOnce(&answeredAtOnce);
     m_server.setAllowedOrigins(COriginAllowList::parse(deployment::allowedOrigins()));
     m_server.setListenAddress(deployment::listenAddress());
     m_server.setListenFailedHandler(&app::reportBusyPort);

@@ -67,6 +67,7 @@ constexpr std::chrono::seconds kWorkerIdleLifetime{30};
 // What every session of one service shares.
 struct Service {
     ProcessFunction processor = nullptr;
+    AnsweredAtOnceFunction answeredAtOnce = nullptr;
     COriginAllowList origins;
     std::function<std::string()> status;
     ServiceLimits limits;
@@ -339,18 +340,28 @@ private:
 
         auto request = std::make_shared<tesel::CBlob>(std::move(m_message));
         request->resize(m_received);
+        if (m_service->answeredAtOnce && m_service->answeredAtOnce(*request)) {
+            auto reply = std::make_shared<tesel::CBlob>();
+            const int result = process(*request, *reply);
+            request.reset();
+            on_processed(result, std::move(reply));
+            return;
+        }
         m_service->workers->post([self = shared_from_this(), request] {
             auto reply = std::make_shared<tesel::CBlob>();
-            int result;
-            try {
-                result = self->m_service->processor(*request, *reply);
-            } catch (...) {
-                result = 1;  // a failed command ends only its connection
-            }
+            const int result = self->process(*request, *reply);
             // The request's memory goes before the reply is written.
             request->clear();
             net::post(self->m_ws.get_executor(), [self, result, reply] { self->on_processed(result, reply); });
         });
+    }
+
+    int process(tesel::CBlob& request, tesel::CBlob& reply) {
+        try {
+            return m_service->processor(request, reply);
+        } catch (...) {
+            return 1;  // a failed command ends only its connection
+        }
     }
 
     void on_processed(int result, std::shared_ptr<tesel::CBlob> reply) {
@@ -535,11 +546,14 @@ void CWebSocketServer::setListenFailedHandler(std::function<void(unsigned, const
 
 void CWebSocketServer::setLimits(const ServiceLimits& limits) { m_limits = limits; }
 
+void CWebSocketServer::setAnsweredAtOnce(AnsweredAtOnceFunction answeredAtOnce) { m_answeredAtOnce = answeredAtOnce; }
+
 int CWebSocketServer::start() {
     if (m_processor == nullptr)
         return 1;
     auto service = std::make_shared<Service>();
     service->processor = m_processor;
+    service->answeredAtOnce = m_answeredAtOnce;
     service->origins = m_origins;
     service->status = m_status;
     service->limits = m_limits;

@@ -35,6 +35,9 @@
 // Builds the reply for one request. A non-zero result closes the connection
 // without a reply.
 using ProcessFunction = int (*)(tesel::CBlob& request, tesel::CBlob& reply);
+// True for a request the processor answers at once from memory: it is
+// processed on the network thread, without the hand-over to a worker.
+using AnsweredAtOnceFunction = bool (*)(const tesel::CBlob& request);
 
 // What one program's service allows itself; the defaults are the program's.
 struct ServiceLimits {
@@ -79,6 +82,10 @@ public:
 
     void setLimits(const ServiceLimits& limits);
 
+    // Which requests skip the workers (used by the next start()). Without
+    // one every request goes to a worker.
+    void setAnsweredAtOnce(AnsweredAtOnceFunction answeredAtOnce);
+
     // Returns 1 when no processor is installed. Otherwise starts the service
     // on a detached thread with the current plugin port and returns 0 at once;
     // failures to listen are reported on the standard error stream only.
@@ -97,6 +104,7 @@ private:
     std::function<std::string()> m_status;
     std::function<void(unsigned, const std::string&)> m_listenFailed;
     ServiceLimits m_limits;
+    AnsweredAtOnceFunction m_answeredAtOnce = nullptr;
 };
 
 // The process-wide port of the service: 3000 until changed. Safe from any thread.

@@ -1,5 +1,7 @@
 #include "server/dispatch/processPacket.h"
 
+#include <cstdint>
+#include <cstring>
 #include <iterator>
 #include <memory>
 #include <string>
@@ -140,4 +142,23 @@ int processPacket(tesel::CBlob& request, tesel::CBlob& reply) {
     if (entry->takesPayload) command->startPayloadAt(payloadStart);
     command->setUid(std::move(uid));
     return command->process(reply);
+}
+
+bool answeredAtOnce(const tesel::CBlob& request) {
+    const unsigned char* data = request.getData();
+    const std::size_t size = request.getSize();
+    std::size_t at = request.getOffset();
+    auto readU32 = [&](std::uint32_t& value) {
+        if (at > size || size - at < 4) return false;
+        value = static_cast<std::uint32_t>(data[at]) | static_cast<std::uint32_t>(data[at + 1]) << 8 |
+                static_cast<std::uint32_t>(data[at + 2]) << 16 | static_cast<std::uint32_t>(data[at + 3]) << 24;
+        at += 4;
+        return true;
+    };
+    std::uint32_t uidLength = 0, format = 0, code = 0;
+    if (!readU32(uidLength) || uidLength > size - at) return true;
+    at += uidLength;
+    if (!readU32(format) || !readU32(code)) return true;
+    if (findCommand(code) == nullptr) return true;
+    return code == GET_ERROR_LIST || code == GET_CURRENT_CSP;
 }

@@ -17,3 +17,10 @@
 //
 // Keeps no state of its own: safe to call from several threads at once.
 int processPacket(tesel::CBlob& request, tesel::CBlob& reply);
+
+// Whether the request is one of the commands that only read the program's
+// state in memory (16, 52), or one that gets an empty reply (an unknown code,
+// an envelope too short): those are answered on the network thread at once;
+// any other may wait on a server, a token or the user. Reads the envelope
+// in place, without moving the request's cursor.
+bool answeredAtOnce(const tesel::CBlob& request);

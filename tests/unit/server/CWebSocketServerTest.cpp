@@ -402,6 +402,8 @@ TEST(CWebSocketServer, ACommandThatWaitsHoldsNoIoThread) {
     setPluginPort(port);
     CWebSocketServer server(1);
     server.setProccessFunction(&testProcessor);
+    // The echo is answered on the network thread itself.
+    server.setAnsweredAtOnce([](const tesel::CBlob& r) { return r.getSize() > 0 && r.getData()[0] == 'E'; });
     ASSERT_EQ(server.start(), 0);
     setPluginPort(3000);
     {

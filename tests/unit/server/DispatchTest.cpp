@@ -268,3 +268,27 @@ TEST(Settings, RunTimeValuesStartEmpty) {
     setRequestedCSP(qn::crypto::CP_NONE);
     setCurrentContainer("");
 }
+
+// Only commands that read memory skip the workers; the envelope is read
+// in place and never past its end.
+TEST(DispatchRouting, OnlyMemoryReadsAreAnsweredAtOnce) {
+    auto blobOf = [](const Bytes& bytes, std::size_t n) {
+        tesel::CBlob b;
+        b.add(bytes.data(), static_cast<unsigned>(n));
+        return b;
+    };
+    auto atOnce = [&](const Bytes& bytes) { return answeredAtOnce(blobOf(bytes, bytes.size())); };
+    EXPECT_TRUE(atOnce(request("u", 0, 16)));
+    EXPECT_TRUE(atOnce(request("u", 0, 52, {1, 2, 3})));
+    EXPECT_TRUE(atOnce(request("u", 0, 15)));  // unknown: an empty reply
+    for (std::uint32_t code : {20u, 22u, 50u, 120u, 122u}) EXPECT_FALSE(atOnce(request("u", 0, code))) << code;
+    // Every cut of a waiting command's envelope gets an empty reply.
+    const Bytes whole = request("uid-1", 0, 20);
+    for (std::size_t n = 0; n < whole.size(); ++n) EXPECT_TRUE(answeredAtOnce(blobOf(whole, n))) << n;
+    // A uid length claiming more than the message holds.
+    Bytes liar;
+    put32(liar, 0xfffffff0u);
+    put32(liar, 0);
+    put32(liar, 20);
+    EXPECT_TRUE(atOnce(liar));
+}
