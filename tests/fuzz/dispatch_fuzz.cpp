@@ -109,7 +109,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const unsigned code = selector < kCodeCount ? kCodes[selector] : selector;
         tesel::CBlob request = envelope(code, data + at, take);
         tesel::CBlob reply;
+        // The service's own look at the envelope, then the command; and the
+        // look at the raw bytes, which need not be an envelope at all.
+        (void)answeredAtOnce(request);
         processPacket(request, reply);
+        tesel::CBlob raw;
+        raw.add(data + at, static_cast<unsigned>(take));
+        (void)answeredAtOnce(raw);
         at += take;
     }
     return 0;
