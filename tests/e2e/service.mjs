@@ -262,6 +262,12 @@ function stalledServer() {
 }
 
 test('a transport server that never answers delays neither the start nor other connections', async () => {
+  // About a minute of waiting on purpose: the sanitizer build leaves it to
+  // the normal one.
+  if (process.env.PELLAMO_E2E_SKIP_SLOW === '1') {
+    console.log('     (skipped: PELLAMO_E2E_SKIP_SLOW=1)');
+    return;
+  }
   const stalled = await stalledServer();
   let proc;
   try {
