@@ -9,17 +9,12 @@
 #include <algorithm>
 #include <memory>
 
+#include "OpenSslPtr.h"
+
 namespace capeer {
 
 namespace {
 
-template <class T, void (*Free)(T*)>
-struct Deleter {
-    void operator()(T* p) const { Free(p); }
-};
-using X509Ptr = std::unique_ptr<X509, Deleter<X509, X509_free>>;
-using ReqPtr = std::unique_ptr<X509_REQ, Deleter<X509_REQ, X509_REQ_free>>;
-using NamePtr = std::unique_ptr<X509_NAME, Deleter<X509_NAME, X509_NAME_free>>;
 
 EVP_PKEY* pkeyOf(const KeyPtr& key) { return static_cast<EVP_PKEY*>(rawKey(key)); }
 

@@ -13,19 +13,13 @@
 #include <sstream>
 
 #include "CaCertificates.h"
+#include "OpenSslPtr.h"
 #include "TransportFormat.h"
 
 namespace capeer {
 
 namespace {
 
-template <class T, void (*Free)(T*)>
-struct Deleter {
-    void operator()(T* p) const { Free(p); }
-};
-using X509Ptr = std::unique_ptr<X509, Deleter<X509, X509_free>>;
-using CrlPtr = std::unique_ptr<X509_CRL, Deleter<X509_CRL, X509_CRL_free>>;
-using NamePtr = std::unique_ptr<X509_NAME, Deleter<X509_NAME, X509_NAME_free>>;
 
 EVP_PKEY* pkeyOf(const KeyPtr& key) { return static_cast<EVP_PKEY*>(rawKey(key)); }
 

@@ -16,18 +16,12 @@
 #include <memory>
 #include <sstream>
 
+#include "OpenSslPtr.h"
+
 namespace capeer {
 
 namespace {
 
-template <class T, void (*Free)(T*)>
-struct Deleter {
-    void operator()(T* p) const { Free(p); }
-};
-using X509Ptr = std::unique_ptr<X509, Deleter<X509, X509_free>>;
-using PkeyPtr = std::unique_ptr<EVP_PKEY, Deleter<EVP_PKEY, EVP_PKEY_free>>;
-using BioPtr = std::unique_ptr<BIO, Deleter<BIO, BIO_free_all>>;
-using ExtPtr = std::unique_ptr<X509_EXTENSION, Deleter<X509_EXTENSION, X509_EXTENSION_free>>;
 
 constexpr std::size_t kPemLimit = 1u << 20;
 
