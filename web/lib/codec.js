@@ -228,30 +228,24 @@ function writePeriod(p) {
 function readPassport(r, card) {
   const p = card.passport;
   const head = r.remaining >= 4 ? r.b.subarray(r.at, r.at + 4) : null;
+  let q = r;
   if (head && PASSPORT_MARKER.every((x, i) => head[i] === x)) {
     r.raw(4);
-    const q = new Reader(r.blob(), 'passport record');
+    q = new Reader(r.blob(), 'passport record');
     p.docType = q.i32();
-    p.series = q.ansi();
-    p.number = q.ansi();
-    p.issuer = q.ansi();
-    p.divisionCode = q.ansi();
-    p.sex = q.i32();
-    p.issueDate = q.time();
-    p.placeOfBirth = q.ansi();
-    p.birthday = q.time();
   } else {
-    // Cards written before the passport had its own record.
+    // Cards written before the passport had its own record: the same fields
+    // in place, document type 21.
     p.docType = 21;
-    p.series = r.ansi();
-    p.number = r.ansi();
-    p.issuer = r.ansi();
-    p.divisionCode = r.ansi();
-    p.sex = r.i32();
-    p.issueDate = r.time();
-    p.placeOfBirth = r.ansi();
-    p.birthday = r.time();
   }
+  p.series = q.ansi();
+  p.number = q.ansi();
+  p.issuer = q.ansi();
+  p.divisionCode = q.ansi();
+  p.sex = q.i32();
+  p.issueDate = q.time();
+  p.placeOfBirth = q.ansi();
+  p.birthday = q.time();
 }
 
 const cutAtZero = (s) => {
