@@ -91,15 +91,11 @@ bool startStderrLog(const std::string& logPath) {
     }
     std::fflush(stderr);
     int descriptor = _fileno(stderr);
-    if (descriptor < 0) {
-        // A GUI program's stderr has no descriptor at all: give it one.
-        if (std::freopen("NUL", "w", stderr) == nullptr || (descriptor = _fileno(stderr)) < 0) {
-            _close(pipeDescriptor);
-            CloseHandle(pipeRead);
-            if (original != nullptr) CloseHandle(original);
-            return false;
-        }
-    }
+    // A GUI program started without standard handles has a stderr stream
+    // without a descriptor (-2), which freopen cannot reopen: descriptor 2
+    // is made the pipe's, and the stream is pointed at it as a write stream.
+    const bool detached = descriptor < 0;
+    if (detached) descriptor = 2;
     if (_dup2(pipeDescriptor, descriptor) != 0) {
         _close(pipeDescriptor);
         CloseHandle(pipeRead);
@@ -107,6 +103,10 @@ bool startStderrLog(const std::string& logPath) {
         return false;
     }
     _close(pipeDescriptor);
+    if (detached) {
+        stderr->_file = descriptor;
+        stderr->_flag = _IOWRT;
+    }
     // The C runtime buffers a stream that is a pipe: lines must leave at once.
     std::setvbuf(stderr, nullptr, _IONBF, 0);
     SetStdHandle(STD_ERROR_HANDLE, reinterpret_cast<HANDLE>(_get_osfhandle(descriptor)));
