@@ -16,6 +16,17 @@ endif()
 set(PELLAMO_RC_GEN ${CMAKE_CURRENT_BINARY_DIR}/rc)
 file(CONFIGURE OUTPUT ${PELLAMO_RC_GEN}/pellamo_rc_config.h
      CONTENT "#define PELLAMO_CABINET_URL \"@PELLAMO_CABINET_URL@\"\n" @ONLY)
+# The version both executables show in their version information: numeric
+# (1,1,276,0) and as the program writes it (1.01.276).
+math(EXPR _minor "${PROJECT_VERSION_MINOR} + 100")
+math(EXPR _patch "${PROJECT_VERSION_PATCH} + 1000")
+string(SUBSTRING "${_minor}" 1 2 _minor)
+string(SUBSTRING "${_patch}" 1 3 _patch)
+set(PELLAMO_VERSION_TEXT "${PROJECT_VERSION_MAJOR}.${_minor}.${_patch}")
+file(CONFIGURE OUTPUT ${PELLAMO_RC_GEN}/pellamo_version.h CONTENT
+"#define PELLAMO_VERSION_NUMBERS ${PROJECT_VERSION_MAJOR},${PROJECT_VERSION_MINOR},${PROJECT_VERSION_PATCH},0
+#define PELLAMO_VERSION_TEXT \"${PELLAMO_VERSION_TEXT}\"
+")
 
 # windres runs as a custom step: the project-wide warning options are not
 # resource compiler options. Code page 65001 keeps the UTF-8 texts.
@@ -26,12 +37,23 @@ add_custom_command(
   COMMAND ${CMAKE_RC_COMPILER} -c 65001 -O coff -I ${CMAKE_SOURCE_DIR}/app -I ${PELLAMO_RC_GEN}
           -i ${CMAKE_SOURCE_DIR}/app/pellamo.rc -o ${PELLAMO_RES}
   DEPENDS ${CMAKE_SOURCE_DIR}/app/pellamo.rc ${CMAKE_SOURCE_DIR}/app/resource.h
-          ${PELLAMO_RC_GEN}/pellamo_rc_config.h ${PELLAMO_ICONS}
+          ${PELLAMO_RC_GEN}/pellamo_rc_config.h ${PELLAMO_RC_GEN}/pellamo_version.h ${PELLAMO_ICONS}
   WORKING_DIRECTORY ${CMAKE_SOURCE_DIR}/app
   COMMENT "Compiling the Windows resources"
   VERBATIM)
 
 add_executable(pellamo WIN32 ${PELLAMO_ENTRY} ${PELLAMO_RES})
+
+# upd_qn.dll's version information.
+set(UPD_QN_RES ${CMAKE_CURRENT_BINARY_DIR}/upd_qn_rc.obj)
+add_custom_command(
+  OUTPUT ${UPD_QN_RES}
+  COMMAND ${CMAKE_RC_COMPILER} -c 65001 -O coff -I ${PELLAMO_RC_GEN}
+          -i ${CMAKE_SOURCE_DIR}/update/upd_qn.rc -o ${UPD_QN_RES}
+  DEPENDS ${CMAKE_SOURCE_DIR}/update/upd_qn.rc ${PELLAMO_RC_GEN}/pellamo_version.h
+  COMMENT "Compiling upd_qn's version information"
+  VERBATIM)
+target_sources(upd_qn PRIVATE ${UPD_QN_RES})
 
 # A small Win32 program for the smoke test under wine: starts the program,
 # answers its message boxes and drives its tray menu and settings dialog by

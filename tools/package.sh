@@ -162,12 +162,20 @@ build_exe() {
   for f in pellamo.exe upd_qn.dll libgcrypt-20.dll libgpg-error-0.dll; do
     [ -f "$build/$f" ] || { echo "package.sh: $build/$f is missing" >&2; exit 1; }
   done
+  # The installer carries stripped copies (libgcrypt's DLLs come with their
+  # symbols).
+  local files
+  files="$(mktemp -d)"
+  for f in pellamo.exe upd_qn.dll libgcrypt-20.dll libgpg-error-0.dll; do
+    x86_64-w64-mingw32-strip --strip-unneeded -o "$files/$f" "$build/$f"
+  done
   out="$dist/pellamo-setup-${version}.exe"
   rm -f "$out"
   makensis -V2 -INPUTCHARSET UTF8 \
     -DVERSION="$version" -DNUMERIC_VERSION="$numeric_version" \
-    -DBUILD_DIR="$build" -DOUT_FILE="$out" -DICON="$root/app/res/pellamo.ico" \
+    -DBUILD_DIR="$files" -DOUT_FILE="$out" -DICON="$root/app/res/pellamo.ico" \
     "$root/packaging/windows/pellamo.nsi"
+  rm -rf "$files"
   echo "Windows installer: $out ($(( $(seconds) - started )) s)"
 }
 

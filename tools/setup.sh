@@ -40,6 +40,7 @@ packages=(
   # The Linux desktop module and its tests (tray icon over D-Bus, dialogs, Xvfb).
   libgtk-3-dev libayatana-appindicator3-dev
   xvfb xauth xdotool dbus-daemon python3-dbus python3-gi gir1.2-atspi-2.0 at-spi2-core
+  dpkg-dev lintian
 )
 
 if [ "$mode" = run ]; then
@@ -86,6 +87,7 @@ if [ "$windows" = 1 ]; then
     libgcrypt-mingw-w64-dev libgpg-error-mingw-w64-dev
     wine wine64 fonts-wine xvfb xauth imagemagick
     locales dpkg-dev
+    nsis
     libgcrypt-mingw-w64-dev libgpg-error-mingw-w64-dev
   )
   missing=()

@@ -90,3 +90,23 @@ if command -v x86_64-w64-mingw32-g++-posix >/dev/null 2>&1; then
 else
   echo "== Windows stage skipped: no mingw-w64 toolchain (bash tools/setup.sh --windows) =="
 fi
+
+# Packages: the Debian package from the tested build (its distribution switch
+# turned on for the package and off again: one file rebuilt) and the Windows
+# installer from the Windows stage's build, each installed and tested; the
+# Debian package is installed on this machine, so only as root (CI).
+echo "== packages: the Debian package and the Windows installer =="
+packaging_started="$(date +%s)"
+PELLAMO_PACKAGE_BUILD_DIR="$root/build-test" PELLAMO_PACKAGE_REUSE_BUILD=1 bash "$root/tools/package.sh" --deb
+deb="$(ls -t "$root"/dist/pellamo_*_amd64.deb | head -n 1)"
+if [ "$(id -u)" = 0 ]; then
+  bash "$root/tests/packaging/deb.sh" "$deb"
+else
+  echo "Debian package test skipped: it installs the package (run as root on a disposable machine)"
+  lintian --fail-on error "$deb"
+fi
+if command -v x86_64-w64-mingw32-g++-posix >/dev/null 2>&1 && command -v makensis >/dev/null 2>&1; then
+  PELLAMO_PACKAGE_WIN_BUILD_DIR="$root/build-win" PELLAMO_PACKAGE_REUSE_WIN_BUILD=1 bash "$root/tools/package.sh" --exe
+  bash "$root/tests/windows/installer.sh" "$(ls -t "$root"/dist/pellamo-setup-*.exe | head -n 1)"
+fi
+echo "Packaging stage took $(( $(date +%s) - packaging_started )) s"

@@ -16,6 +16,10 @@ const e2e = path.join(here, '..', 'e2e');
 const WebSocket = createRequire(path.join(e2e, 'package.json'))('ws');
 const catalog = JSON.parse(fs.readFileSync(path.join(e2e, 'catalog.json'), 'utf8'));
 const url = process.argv[2] || 'ws://127.0.0.1:3000/';
+// A page's origin to show at the handshake (PELLAMO_CHECK_ORIGIN); without one
+// the client is a local program, which the service serves only when it can
+// tell that the client runs as the same user.
+const origin = process.env.PELLAMO_CHECK_ORIGIN;
 
 const u32 = (v) => {
   const b = Buffer.alloc(4);
@@ -58,7 +62,7 @@ function firstDifference(a, b) {
 async function connect(timeoutMs) {
   const deadline = Date.now() + timeoutMs;
   for (;;) {
-    const ws = new WebSocket(url, { perMessageDeflate: false });
+    const ws = new WebSocket(url, { perMessageDeflate: false, ...(origin ? { origin } : {}) });
     const opened = await new Promise((resolve) => {
       ws.once('open', () => resolve(true));
       ws.once('error', () => resolve(false));
