@@ -79,7 +79,7 @@ prefix_processes() {
   return 0
 }
 
-suites=(${PELLAMO_WINE_SUITES:-run security process request certs tokens registry})
+suites=(${PELLAMO_WINE_SUITES:-run security process request certs tokens registry instance})
 failed=()
 summary=""
 for suite in "${suites[@]}"; do
