@@ -84,6 +84,7 @@ build_deb() {
     cmake -S "$root" -B "$build" -DPELLAMO_DISTRIBUTION_PACKAGE=ON >/dev/null
   else
     # Debian's hardening flags (stack protector, fortified functions, full RELRO).
+    export DEB_BUILD_MAINT_OPTIONS=hardening=+all
     cmake -G Ninja -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
       -DCMAKE_C_FLAGS="$(dpkg-buildflags --get CPPFLAGS) $(dpkg-buildflags --get CFLAGS)" \
       -DCMAKE_CXX_FLAGS="$(dpkg-buildflags --get CPPFLAGS) $(dpkg-buildflags --get CXXFLAGS)" \
