@@ -242,10 +242,12 @@ TEST_F(PlatformLog, AStartedProgramDoesNotKeepTheLock) {
     EXPECT_EQ(successor.tryAcquire(dir_.string()), platform::InstanceLock::Result::Acquired);
 }
 
-TEST_F(PlatformLog, AnUnwritableFolderGivesNoLockButDoesNotClaimOne) {
-    if (geteuid() == 0) GTEST_SKIP() << "root writes into any folder";
-    fs::permissions(dir_, fs::perms::owner_read | fs::perms::owner_exec);
+TEST_F(PlatformLog, AFolderWithoutRoomForTheLockGivesNoLockButDoesNotClaimOne) {
     platform::InstanceLock lock;
+    EXPECT_EQ(lock.tryAcquire(path("missing")), platform::InstanceLock::Result::Unavailable);
+    EXPECT_FALSE(lock.held());
+    if (geteuid() == 0) return;  // root writes into any folder
+    fs::permissions(dir_, fs::perms::owner_read | fs::perms::owner_exec);
     EXPECT_EQ(lock.tryAcquire(dir_.string()), platform::InstanceLock::Result::Unavailable);
 }
 
