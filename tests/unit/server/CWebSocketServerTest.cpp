@@ -8,6 +8,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -82,16 +83,34 @@ unsigned freePort() {
     return probe.local_endpoint().port();
 }
 
+struct TestServer {
+    int threads = 4;
+    ServiceLimits limits;
+    AnsweredAtOnceFunction answeredAtOnce = nullptr;
+    std::function<std::string()> status;
+};
+
 // Starts a server with testProcessor on a free port; returns the port.
-unsigned startTestServer(const ServiceLimits& limits = {}) {
+unsigned startTestServer(const TestServer& options = {}) {
     const unsigned port = freePort();
     setPluginPort(port);
-    CWebSocketServer server(4);
+    CWebSocketServer server(options.threads);
     server.setProccessFunction(&testProcessor);
-    server.setLimits(limits);
+    server.setLimits(options.limits);
+    server.setAnsweredAtOnce(options.answeredAtOnce);
+    if (options.status) server.setStatusFunction(options.status);
     EXPECT_EQ(server.start(), 0);
     setPluginPort(3000);
     return port;
+}
+
+// Opens or closes the gate the 'W' requests wait at.
+void setGate(bool open) {
+    {
+        std::lock_guard lock(g_gateMutex);
+        g_gateOpen = open;
+    }
+    g_gateCv.notify_all();
 }
 
 class Client {
@@ -258,10 +277,7 @@ TEST(CWebSocketServer, AFrameClaimingGigabytesIsNotTakenAtItsWord) {
 
 TEST(CWebSocketServer, ConnectionsAreProcessedInParallel) {
     const unsigned port = startTestServer();
-    {
-        std::lock_guard lock(g_gateMutex);
-        g_gateOpen = false;
-    }
+    setGate(false);
     Client blocked(port);
     blocked.send("Wait");
     // The first connection's processor call is still waiting; the second
@@ -269,11 +285,7 @@ TEST(CWebSocketServer, ConnectionsAreProcessedInParallel) {
     Client other(port);
     other.send("Equick");
     EXPECT_EQ(other.receive(), "re:Equick");
-    {
-        std::lock_guard lock(g_gateMutex);
-        g_gateOpen = true;
-    }
-    g_gateCv.notify_all();
+    setGate(true);
     EXPECT_EQ(blocked.receive(), "re:Wait");
 }
 
@@ -318,9 +330,9 @@ bool closedWithin(tcp::socket& socket, std::chrono::milliseconds within) {
 }
 
 TEST(CWebSocketServer, AnUnfinishedHandshakeIsDroppedAtTheDeadline) {
-    ServiceLimits limits;
-    limits.handshakeTimeout = 300ms;
-    const unsigned port = startTestServer(limits);
+    TestServer options;
+    options.limits.handshakeTimeout = 300ms;
+    const unsigned port = startTestServer(options);
     Client served(port);  // the listener is up
     net::io_context ioc;
     tcp::socket idle(ioc);
@@ -336,9 +348,9 @@ TEST(CWebSocketServer, AnUnfinishedHandshakeIsDroppedAtTheDeadline) {
 // A peer that completed its handshake and then answers nothing, not even
 // pings, is dropped; one that keeps talking is not.
 TEST(CWebSocketServer, ASilentPeerIsPingedThenDropped) {
-    ServiceLimits limits;
-    limits.pingAfter = 150ms;
-    const unsigned port = startTestServer(limits);
+    TestServer options;
+    options.limits.pingAfter = 150ms;
+    const unsigned port = startTestServer(options);
     Client talking(port);
     net::io_context ioc;
     tcp::socket silent(ioc);
@@ -356,9 +368,9 @@ TEST(CWebSocketServer, ASilentPeerIsPingedThenDropped) {
 }
 
 TEST(CWebSocketServer, ConnectionsPastTheCapAreClosedUntilOneEnds) {
-    ServiceLimits limits;
-    limits.maxConnections = 3;
-    const unsigned port = startTestServer(limits);
+    TestServer options;
+    options.limits.maxConnections = 3;
+    const unsigned port = startTestServer(options);
     auto a = std::make_unique<Client>(port);
     Client b(port), c(port);
     c.send("Ethird");
@@ -380,9 +392,9 @@ TEST(CWebSocketServer, ConnectionsPastTheCapAreClosedUntilOneEnds) {
 }
 
 TEST(CWebSocketServer, AMessagePastTheMemoryCapClosesOnlyItsConnection) {
-    ServiceLimits limits;
-    limits.messageMemoryCap = 1u << 20;
-    const unsigned port = startTestServer(limits);
+    TestServer options;
+    options.limits.messageMemoryCap = 1u << 20;
+    const unsigned port = startTestServer(options);
     Client big(port);
     big.send("E" + std::string(2u << 20, 'x'));
     beast::error_code ec;
@@ -397,42 +409,27 @@ TEST(CWebSocketServer, AMessagePastTheMemoryCapClosesOnlyItsConnection) {
 
 TEST(CWebSocketServer, ACommandThatWaitsHoldsNoIoThread) {
     // One I/O thread only: were commands run on it, the second connection
-    // would wait for the first.
-    const unsigned port = freePort();
-    setPluginPort(port);
-    CWebSocketServer server(1);
-    server.setProccessFunction(&testProcessor);
-    // The echo is answered on the network thread itself.
-    server.setAnsweredAtOnce([](const tesel::CBlob& r) { return r.getSize() > 0 && r.getData()[0] == 'E'; });
-    ASSERT_EQ(server.start(), 0);
-    setPluginPort(3000);
-    {
-        std::lock_guard lock(g_gateMutex);
-        g_gateOpen = false;
-    }
+    // would wait for the first. The echo is answered on that thread itself.
+    TestServer options;
+    options.threads = 1;
+    options.answeredAtOnce = [](const tesel::CBlob& r) { return r.getSize() > 0 && r.getData()[0] == 'E'; };
+    const unsigned port = startTestServer(options);
+    setGate(false);
     Client waiting1(port), waiting2(port);
     waiting1.send("Wait");
     waiting2.send("Wait");
     Client other(port);
     other.send("Equick");
     EXPECT_EQ(other.receive(), "re:Equick");
-    {
-        std::lock_guard lock(g_gateMutex);
-        g_gateOpen = true;
-    }
-    g_gateCv.notify_all();
+    setGate(true);
     EXPECT_EQ(waiting1.receive(), "re:Wait");
     EXPECT_EQ(waiting2.receive(), "re:Wait");
 }
 
 TEST(CWebSocketServer, StatusIsServedOnlyWhenAFunctionIsInstalled) {
-    const unsigned port = freePort();
-    setPluginPort(port);
-    CWebSocketServer server(2);
-    server.setProccessFunction(&testProcessor);
-    server.setStatusFunction([] { return std::string("{\"ok\":true}"); });
-    ASSERT_EQ(server.start(), 0);
-    setPluginPort(3000);
+    TestServer options;
+    options.status = [] { return std::string("{\"ok\":true}"); };
+    const unsigned port = startTestServer(options);
     Client ready(port);
     const std::string ok = httpExchange(port, "GET /status?x=1 HTTP/1.1\r\nHost: x\r\n\r\n");
     EXPECT_EQ(ok.rfind("HTTP/1.1 200 OK\r\n", 0), 0u) << ok;
