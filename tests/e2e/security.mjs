@@ -11,7 +11,7 @@ import net from 'node:net';
 import os from 'node:os';
 import path from 'node:path';
 import WebSocket from 'ws';
-import { PLUGIN_PORT, connect, hostFor, portAccepts, runCases, sleep, startProgram, stop } from './lib/harness.mjs';
+import { PLUGIN_PORT, connect, handshakeStatus as handshake, hostFor, portAccepts, runCases, sleep, startProgram, stop } from './lib/harness.mjs';
 
 const program = path.resolve(process.argv[2] ?? '');
 // A client without an Origin is served when it is a program of this user.
@@ -20,23 +20,6 @@ const LOCAL_PROGRAM = hostFor(program).isWine ? 403 : 101;
 const CABINET_ORIGIN = 'https://lk.pellamo.example'; // the build's default cabinet address
 const GET_ERROR_LIST = 16;
 
-// The status of a handshake with this Origin header (none when null): 101
-// when upgraded, otherwise the HTTP status the service answered with.
-function handshake(origin, host = '127.0.0.1') {
-  return new Promise((resolve, reject) => {
-    const ws = new WebSocket(`ws://${host}:${PLUGIN_PORT}/`, origin === null ? {} : { origin });
-    ws.once('open', () => {
-      ws.close();
-      resolve(101);
-    });
-    ws.once('unexpected-response', (req, res) => {
-      res.resume();
-      resolve(res.statusCode);
-      req.destroy();
-    });
-    ws.once('error', reject);
-  });
-}
 
 async function refusedLines(proc) {
   await sleep(100);

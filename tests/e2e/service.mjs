@@ -9,7 +9,7 @@ import net from 'node:net';
 import os from 'node:os';
 import path from 'node:path';
 import WebSocket from 'ws';
-import { PLUGIN_PORT, connect, envelope, runCases, sleep, startProgram, stop } from './lib/harness.mjs';
+import { PLUGIN_PORT, connect, envelope, handshakeStatus as handshake, runCases, sleep, startProgram, stop } from './lib/harness.mjs';
 import { envelopeId } from './lib/card.mjs';
 
 const program = path.resolve(process.argv[2] ?? '');
@@ -43,22 +43,6 @@ function httpExchange(request, host = '127.0.0.1') {
 const statusRequest = (origin, method = 'GET') =>
   `${method} /status HTTP/1.1\r\nHost: 127.0.0.1:3000\r\n${origin ? `Origin: ${origin}\r\n` : ''}\r\n`;
 
-// The status of an upgrade with this origin (none when null).
-function handshake(origin, host = '127.0.0.1') {
-  return new Promise((resolve, reject) => {
-    const ws = new WebSocket(`ws://${host}:${PLUGIN_PORT}/`, origin === null ? {} : { origin });
-    ws.once('open', () => {
-      ws.close();
-      resolve(101);
-    });
-    ws.once('unexpected-response', (req, res) => {
-      res.resume();
-      resolve(res.statusCode);
-      req.destroy();
-    });
-    ws.once('error', reject);
-  });
-}
 
 // The first line the service answers a raw upgrade without Origin with,
 // sent by a process running as another user (uid and gid 65534).

@@ -441,6 +441,24 @@ export async function connect(url = `ws://127.0.0.1:${PLUGIN_PORT}/`, options = 
   };
 }
 
+// The status of a handshake with this Origin header (none when null): 101
+// when upgraded, otherwise the HTTP status the service answered with.
+export function handshakeStatus(origin, host = '127.0.0.1') {
+  return new Promise((resolve, reject) => {
+    const ws = new WebSocket(`ws://${host}:${PLUGIN_PORT}/`, origin === null ? {} : { origin });
+    ws.once('open', () => {
+      ws.close();
+      resolve(101);
+    });
+    ws.once('unexpected-response', (req, res) => {
+      res.resume();
+      resolve(res.statusCode);
+      req.destroy();
+    });
+    ws.once('error', reject);
+  });
+}
+
 // --------------------------------------------------------------- test runner
 
 // A minimal runner with the output of the landed suites: prints each case and
