@@ -209,43 +209,44 @@ private:
     // its script read it.
     void answerStatus(const http::request<http::empty_body>& request, const std::string& origin) {
         const bool preflight = request.method() == http::verb::options;
-        auto response = std::make_shared<http::response<http::string_body>>(
-            preflight ? http::status::no_content : http::status::ok, request.version());
+        m_response = {preflight ? http::status::no_content : http::status::ok, request.version()};
         if (!origin.empty()) {
-            response->set(http::field::access_control_allow_origin, origin);
-            response->set(http::field::vary, "Origin");
+            m_response.set(http::field::access_control_allow_origin, origin);
+            m_response.set(http::field::vary, "Origin");
             if (preflight) {
-                response->set(http::field::access_control_allow_methods, "GET");
-                response->set("Access-Control-Allow-Private-Network", "true");
-                response->set(http::field::access_control_max_age, "600");
+                m_response.set(http::field::access_control_allow_methods, "GET");
+                m_response.set("Access-Control-Allow-Private-Network", "true");
+                m_response.set(http::field::access_control_max_age, "600");
             }
         }
-        response->set(http::field::cache_control, "no-store");
+        m_response.set(http::field::cache_control, "no-store");
         if (!preflight) {
-            response->set(http::field::content_type, "application/json");
+            m_response.set(http::field::content_type, "application/json");
             try {
-                response->body() = m_service->status();
+                m_response.body() = m_service->status();
             } catch (...) {
-                response->result(http::status::internal_server_error);
-                response->set(http::field::content_type, "text/plain");
-                response->body() = "status unavailable\n";
+                m_response.result(http::status::internal_server_error);
+                m_response.set(http::field::content_type, "text/plain");
+                m_response.body() = "status unavailable\n";
             }
         }
-        respond(std::move(response));
+        respond();
     }
 
     // 403 without an upgrade, then the connection is closed.
     void refuse(unsigned version, const char* text) {
-        auto response = std::make_shared<http::response<http::string_body>>(http::status::forbidden, version);
-        response->set(http::field::content_type, "text/plain");
-        response->body() = text;
-        respond(std::move(response));
+        m_response = {http::status::forbidden, version};
+        m_response.set(http::field::content_type, "text/plain");
+        m_response.body() = text;
+        respond();
     }
 
-    void respond(std::shared_ptr<http::response<http::string_body>> response) {
-        response->keep_alive(false);
-        response->prepare_payload();
-        http::async_write(stream(), *response, [self = shared_from_this(), response](beast::error_code, std::size_t) {
+    // Writes m_response, then closes the connection. The response is the
+    // session's own, so answering allocates nothing beyond its text.
+    void respond() {
+        m_response.keep_alive(false);
+        m_response.prepare_payload();
+        http::async_write(stream(), m_response, [self = shared_from_this()](beast::error_code, std::size_t) {
             beast::error_code ignored;
             self->stream().socket().shutdown(tcp::socket::shutdown_both, ignored);
             self->stream().close();
@@ -385,6 +386,7 @@ private:
     MessageBudget m_budget;
     beast::flat_buffer m_buffer;  // the handshake request
     http::request_parser<http::empty_body> m_parser;
+    http::response<http::string_body> m_response;  // a plain HTTP answer (403, /status)
     std::chrono::steady_clock::time_point m_handshakeDeadline;
     tesel::CBlob m_message;  // the message being read
     unsigned m_received = 0;  // bytes of it read so far

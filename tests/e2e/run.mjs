@@ -520,6 +520,13 @@ processTest('writing to an error stream nobody reads does not end the program', 
 
 processTest('accept failures (no descriptors left) are retried without flooding', async (program) => {
   if (host.skip('ulimit -n is a limit of Linux processes')) return;
+  // UndefinedBehaviorSanitizer probes memory through a pipe when it first
+  // checks an object's dynamic type: with no descriptors left it reports
+  // every such first check as a fault. The normal build runs this case.
+  if (process.env.PELLAMO_E2E_SANITIZED === '1') {
+    console.log('     (skipped in the sanitizer build: its checks need descriptors of their own)');
+    return;
+  }
   const limited = startProgram(program, { shellPrefix: 'ulimit -n 48' });
   const clients = [];
   try {
