@@ -1,3 +1,4 @@
+#include <chrono>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -72,6 +73,19 @@ void closeSink() {
     if (!s.partial.empty()) writeLine(s, s.partial);
     s.partial.clear();
     s.file.reset();
+}
+
+bool settleReader(std::unique_lock<std::mutex>& lock, std::condition_variable& finished, const bool& readerDone,
+                  std::thread& reader) {
+    const bool done = finished.wait_for(lock, std::chrono::seconds(2), [&readerDone] { return readerDone; });
+    std::thread waiting = std::move(reader);
+    lock.unlock();
+    if (done) {
+        waiting.join();
+    } else {
+        waiting.detach();
+    }
+    return done;
 }
 
 }  // namespace stderr_log

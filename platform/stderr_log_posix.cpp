@@ -116,16 +116,7 @@ void stopStderrLog() {
         dup2(target, STDERR_FILENO);
         if (target != c.original) close(target);
     }
-    // A started program that still holds the pipe would keep the reader
-    // waiting for ever: after two seconds the reader is left to itself.
-    const bool done = c.finished.wait_for(lock, std::chrono::seconds(2), [&c] { return c.readerDone; });
-    std::thread reader = std::move(c.reader);
-    lock.unlock();
-    if (done) {
-        reader.join();
-    } else {
-        reader.detach();
-    }
+    const bool done = stderr_log::settleReader(lock, c.finished, c.readerDone, c.reader);
     // Otherwise c.original stays open: the detached reader may still write to it.
     if (done) {
         std::lock_guard<std::mutex> again(c.mutex);

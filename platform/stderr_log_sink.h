@@ -2,8 +2,11 @@
 // the cutting of the captured bytes into lines. Internal to platform/.
 #pragma once
 
+#include <condition_variable>
 #include <cstddef>
+#include <mutex>
 #include <string>
+#include <thread>
 
 namespace platform::stderr_log {
 
@@ -16,5 +19,12 @@ void openSink(const std::string& logPath);
 void feed(const char* data, std::size_t size);
 // Writes what remains of an unfinished line, then closes the file.
 void closeSink();
+
+// Once the capture's write end is gone: waits up to two seconds (lock held
+// on entry, released on return) for the reader to say it is done, then joins
+// it. A started program that still holds the pipe would keep the reader
+// waiting for ever: then it is left to itself. True when it finished.
+bool settleReader(std::unique_lock<std::mutex>& lock, std::condition_variable& finished, const bool& readerDone,
+                  std::thread& reader);
 
 }  // namespace platform::stderr_log

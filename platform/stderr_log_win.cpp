@@ -139,16 +139,11 @@ void stopStderrLog() {
         _close(target);
     }
     SetStdHandle(STD_ERROR_HANDLE, c.original != nullptr ? reinterpret_cast<HANDLE>(_get_osfhandle(c.descriptor)) : nullptr);
-    const bool done = c.finished.wait_for(lock, std::chrono::seconds(2), [&c] { return c.readerDone; });
-    std::thread reader = std::move(c.reader);
-    lock.unlock();
-    if (done) {
-        reader.join();
+    // Otherwise the original handle stays open: the reader may still write to it.
+    if (stderr_log::settleReader(lock, c.finished, c.readerDone, c.reader)) {
         std::lock_guard<std::mutex> again(c.mutex);
         if (c.original != nullptr) CloseHandle(c.original);
         c.original = nullptr;
-    } else {
-        reader.detach();
     }
 }
 
